@@ -1,0 +1,60 @@
+// The sleep rules and the poll cycle that evaluates them.
+#pragma once
+
+#include <cstdint>
+
+#include "settings/settings.h"
+
+/// How one binary input has been holding its sleep level.
+struct input_trigger {
+  bool configured;  // set up at start; an input that appears later stays off
+  bool active;
+  int32_t since;
+  int32_t hold;
+};
+
+/// Everything the loop keeps between cycles.
+struct controller_state {
+  int32_t start_mono;
+  int32_t sleep_tod;
+  int32_t sleep_delay;
+  int32_t prev_tod;
+  bool sleep_time_armed;
+  input_trigger triggers[BINARY_INPUT_COUNT];
+};
+
+/// The outside world as the controller sees it; tests script it.
+struct controller_platform {
+  int (*seconds_of_day)();
+  int (*monotonic_seconds)();
+  int (*binary_input_present)(int n);
+  int (*binary_input_read)(int n);
+  int (*enter_sleep)(int32_t wake_bin, int32_t wake_delay_enabled, uint32_t wake_delay_second,
+                     int32_t wake_time_enabled, int32_t wake_hour, int32_t wake_minute);
+};
+
+/// Differences of clock readings wrap like the 32-bit counters they are.
+int32_t elapsed_seconds(int32_t now, int32_t since);
+
+/// hour * 3600 + minute * 60, modulo 2^32 and read as signed.
+int32_t sleep_time_of_day(uint32_t hour, uint32_t minute);
+
+/// Seconds an input must hold its level: the setting, or 1 for 0.
+int32_t input_hold(uint32_t sleep_bin_second);
+
+/// Time-of-day rule for one cycle: re-arms when the time of day went
+/// backwards, and returns true when the rule fires (which disarms it).
+bool time_rule_fires(controller_state* state, uint32_t enabled, int now_tod);
+
+/// Delay rule, when enabled: fires on every cycle once more than the delay
+/// has passed since start.
+bool delay_rule_fires(const controller_state& state, int now_mono);
+
+/// Sets up the triggers of present inputs and takes the start times.
+void controller_start(controller_state* state, const sleep_config& config,
+                      const controller_platform& platform);
+
+/// One poll cycle without its pause: evaluates every rule and enters sleep
+/// for each one that fires.
+void controller_cycle(controller_state* state, const sleep_config& config,
+                      const controller_platform& platform);

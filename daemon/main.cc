@@ -1,0 +1,78 @@
+// dormix: puts the router to sleep when a configured condition occurs.
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <syslog.h>
+#include <unistd.h>
+
+#include "daemon/controller.h"
+#include "daemon/time_of_day.h"
+#include "daemon/wakeup.h"
+#include "device/binary_input.h"
+#include "device/monotonic.h"
+#include "settings/settings.h"
+
+extern "C" {
+// Exported (see the link options): the router's tools may look it up.
+volatile sig_atomic_t got_signal = 0;
+}
+
+namespace {
+
+constexpr useconds_t CYCLE_PAUSE_US = 250000;
+
+void handle_stop_signal(int signal_number) { got_signal = signal_number; }
+
+// A pipe end or /dev/null must never land on 0-2, where a child would take
+// it for a standard descriptor: fill any of them that a supervisor closed.
+void open_standard_descriptors() {
+  for (;;) {
+    int fd = open("/dev/null", O_RDWR);
+    if (fd < 0) return;
+    if (fd > 2) {
+      close(fd);
+      return;
+    }
+  }
+}
+
+// A parent may hand over blocked stop signals or an ignored SIGCHLD; either
+// would make the daemon unstoppable or every child's status unknowable.
+void restore_signal_dispositions() {
+  sigset_t stop_signals;
+  sigemptyset(&stop_signals);
+  sigaddset(&stop_signals, SIGINT);
+  sigaddset(&stop_signals, SIGTERM);
+  sigaddset(&stop_signals, SIGQUIT);
+  sigprocmask(SIG_UNBLOCK, &stop_signals, nullptr);
+  signal(SIGCHLD, SIG_DFL);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  open_standard_descriptors();
+  restore_signal_dispositions();
+  setsid();
+  signal(SIGINT, handle_stop_signal);
+  signal(SIGTERM, handle_stop_signal);
+  signal(SIGQUIT, handle_stop_signal);
+  const char* ident = argc > 0 && argv[0] != nullptr ? basename(argv[0]) : "dormix";
+  openlog(ident, LOG_PID | LOG_NDELAY, LOG_DAEMON);
+  syslog(LOG_NOTICE, "started");
+
+  sleep_config config{};
+  load_sleep_config(&config, binary_input_present);
+
+  const controller_platform platform{seconds_of_day, monotonic_seconds, binary_input_present,
+                                     binary_input_read, enter_sleep};
+  controller_state state{};
+  controller_start(&state, config, platform);
+  while (got_signal == 0) {
+    controller_cycle(&state, config, platform);
+    usleep(CYCLE_PAUSE_US);
+  }
+
+  syslog(LOG_NOTICE, "stopped");
+  return 0;
+}

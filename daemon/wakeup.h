@@ -1,0 +1,35 @@
+// The wake-up interval handed to the low-power tool and its command line.
+#pragma once
+
+#include <cstdint>
+
+inline constexpr const char* LPM_PATH = "/usr/sbin/lpm";
+inline constexpr uint32_t NO_WAKE_INTERVAL = 0xFFFFFFFFU;
+inline constexpr const char* NO_WAKE_RULE_MESSAGE =
+    "Router does not go to sleep mode, without rules for wake up.";
+inline constexpr int LPM_NUMBER_SIZE = 512;
+
+struct wake_params {
+  int32_t wake_bin;
+  int32_t wake_delay_enabled;
+  uint32_t wake_delay_second;
+  int32_t wake_time_enabled;
+  int32_t wake_hour;
+  int32_t wake_minute;
+};
+
+/// Seconds until the wake-up: the fixed delay or the time left until the wake
+/// time (tomorrow if it is now or past), whichever is smaller; NO_WAKE_INTERVAL
+/// when neither applies. now_tod is the local second of the day.
+uint32_t wake_interval(const wake_params& params, int now_tod);
+
+/// Fills arguments with the low-power tool's arguments (after its path),
+/// ended by a null pointer, with the seconds formatted into number (of
+/// LPM_NUMBER_SIZE bytes). Returns how many there are, or 0 when there is no
+/// wake-up rule and the tool must not run.
+int lpm_arguments(int32_t wake_bin, uint32_t interval, char* number, const char* arguments[4]);
+
+/// Works out the wake-up and runs the low-power tool, waiting for it; logs
+/// the no-wake-rule message instead when nothing could wake the router.
+int enter_sleep(int32_t wake_bin, int32_t wake_delay_enabled, uint32_t wake_delay_second,
+                int32_t wake_time_enabled, int32_t wake_hour, int32_t wake_minute);

@@ -1,0 +1,50 @@
+#include "device/binary_input.h"
+
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/ioctl.h>
+
+#include "device/status.h"
+
+int gpio_fd = -1;
+std::atomic<int> gpio_lock{0};
+
+int binary_input_present_from(const char* status_tool, int n) {
+  bool unnumbered = false;
+  if (n == 0) {
+    unnumbered = strcmp(status_get_from(status_tool, "ports", "Binary Input"), STATUS_MISSING) != 0;
+  }
+  char key[32];
+  snprintf(key, sizeof key, "Binary Input %d", n);
+  const bool numbered = strcmp(status_get_from(status_tool, "ports", key), STATUS_MISSING) != 0;
+  return numbered || unnumbered ? 1 : 0;
+}
+
+int binary_input_present(int n) { return binary_input_present_from(STATUS_TOOL_PATH, n); }
+
+int binary_input_read(int n) {
+  int level = 0;
+  if (n == 0) {
+    level = gpio_ioctl(GPIO_READ_INPUT0, 0);
+  } else if (n == 1) {
+    level = gpio_ioctl(GPIO_READ_INPUT1, 0);
+  }
+  return level < 0 ? 0 : level;
+}
+
+int gpio_ioctl_at(const char* device, unsigned long request, unsigned long argument) {
+  while (gpio_lock.exchange(1) != 0) {
+  }
+  if (gpio_fd < 0) gpio_fd = open(device, O_RDWR);
+  // Read under the lock: another thread may be storing it.
+  const int fd = gpio_fd;
+  std::atomic_thread_fence(std::memory_order_seq_cst);
+  gpio_lock.store(0, std::memory_order_relaxed);
+  if (fd < 0) return -1;
+  return ioctl(fd, request, argument);
+}
+
+int gpio_ioctl(unsigned long request, unsigned long argument) {
+  return gpio_ioctl_at(GPIO_DEVICE_PATH, request, argument);
+}

@@ -1,0 +1,130 @@
+#include "device/status.h"
+
+#include <cerrno>
+#include <cstring>
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "device/command.h"
+#include "device/monotonic.h"
+
+thread_local status_cache_record status_cache;
+
+bool status_scan(const char* text, const char* key, char* value) {
+  const size_t key_length = strlen(key);
+  const char* line = text;
+  while (*line != '\0') {
+    const char* line_end = strchr(line, '\n');
+    if (line_end == nullptr) line_end = line + strlen(line);
+    if (strncmp(line, key, key_length) == 0) {
+      // The separator search deliberately runs past the end of this line.
+      const char* separator = strstr(line, ": ");
+      if (separator == nullptr) return false;
+      const char* start = separator + 2;
+      if (start >= line_end || line_end - start > STATUS_VALUE_MAX) return false;
+      const auto length = static_cast<size_t>(line_end - start);
+      memcpy(value, start, length);
+      value[length] = '\0';
+      return true;
+    }
+    if (*line_end == '\0') break;
+    line = line_end + 1;
+  }
+  return false;
+}
+
+namespace {
+
+// Poll interval while the tool runs; only matters if a grandchild keeps the
+// pipe open after the tool itself has exited.
+constexpr int EXIT_CHECK_MS = 100;
+
+pid_t spawn(const char* path, ...) {
+  va_list arguments;
+  va_start(arguments, path);
+  pid_t pid = spawn_command(path, arguments);
+  va_end(arguments);
+  return pid;
+}
+
+// Reads the tool's output while it runs, so that output larger than the pipe
+// cannot block it, and keeps the first `capacity` bytes. Stops at end of file,
+// or once the tool has exited and the pipe is empty. Returns the bytes kept,
+// or -1 when reading failed.
+long collect_output(int fd, pid_t pid, char* kept, long capacity, int* status, bool* exited) {
+  long length = 0;
+  for (;;) {
+    pollfd ready{fd, POLLIN, 0};
+    int events = poll(&ready, 1, *exited ? 0 : EXIT_CHECK_MS);
+    if (events < 0) {
+      if (errno == EINTR) continue;
+      return -1;
+    }
+    if (events == 0) {
+      if (*exited) return length;
+      pid_t waited = waitpid(pid, status, WNOHANG);
+      if (waited == pid) {
+        *exited = true;
+      } else if (waited < 0 && errno != EINTR) {
+        *status = -1;
+        *exited = true;
+      }
+      continue;
+    }
+    char discard[1024];
+    char* target = length < capacity ? kept + length : discard;
+    const long room = length < capacity ? capacity - length : static_cast<long>(sizeof discard);
+    ssize_t got = read(fd, target, static_cast<size_t>(room));
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      return -1;
+    }
+    if (got == 0) return length;
+    if (length < capacity) length += got;
+  }
+}
+
+bool refresh_output(const char* tool, const char* section) {
+  int ends[2];
+  if (pipe(ends) != 0) return false;
+  set_child_stdout(ends[1]);
+  pid_t pid = spawn(tool, "-v", section, nullptr);
+  if (pid < 0) {
+    close(ends[0]);
+    return false;
+  }
+  char captured[STATUS_OUTPUT_MAX + 1];
+  int status = -1;
+  bool exited = false;
+  long length = collect_output(ends[0], pid, captured, STATUS_OUTPUT_MAX, &status, &exited);
+  // Closing first lets a tool still writing end on a broken pipe.
+  close(ends[0]);
+  if (!exited) status = wait_command(pid);
+  if (status != 0 || length < 0) return false;
+
+  captured[length] = '\0';
+  memcpy(status_cache.output, captured, static_cast<size_t>(length) + 1);
+  strncpy(status_cache.section, section, sizeof status_cache.section - 1);
+  status_cache.section[sizeof status_cache.section - 1] = '\0';
+  status_cache.expires = static_cast<int32_t>(static_cast<uint32_t>(monotonic_seconds()) + 1U);
+  return true;
+}
+
+bool cache_is_fresh(const char* section) {
+  return strcmp(status_cache.section, section) == 0 &&
+         monotonic_seconds() <= status_cache.expires;
+}
+
+}  // namespace
+
+const char* status_get_from(const char* tool, const char* section, const char* key) {
+  const char* text = status_cache.output;
+  if (!cache_is_fresh(section) && !refresh_output(tool, section)) text = "";
+  if (!status_scan(text, key, status_cache.value)) strcpy(status_cache.value, STATUS_MISSING);
+  return status_cache.value;
+}
+
+const char* status_get(const char* section, const char* key) {
+  return status_get_from(STATUS_TOOL_PATH, section, key);
+}

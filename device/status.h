@@ -1,0 +1,31 @@
+// Values from the router's status tool, with a short per-thread cache.
+#pragma once
+
+#include <cstdint>
+
+inline constexpr const char* STATUS_TOOL_PATH = "/usr/bin/status";
+inline constexpr const char* STATUS_MISSING = "N/A";
+inline constexpr int STATUS_VALUE_MAX = 127;
+inline constexpr int STATUS_OUTPUT_MAX = 4095;
+
+struct status_cache_record {
+  char section[32];
+  int32_t expires;
+  char value[544];
+  char output[STATUS_OUTPUT_MAX + 1];
+};
+
+/// The last section's output and the last result, one per thread.
+extern thread_local status_cache_record status_cache;
+
+/// Looks key up in the tool output text: the first line that begins with key
+/// decides. Copies its value into value (room for STATUS_VALUE_MAX + 1) and
+/// returns true, or returns false for "N/A".
+bool status_scan(const char* text, const char* key, char* value);
+
+/// status_get with another tool in place of the router's; for tests.
+const char* status_get_from(const char* tool, const char* section, const char* key);
+
+/// The value of key in section, or "N/A". The result lives in this thread's
+/// cache and is overwritten by its next call.
+const char* status_get(const char* section, const char* key);

@@ -1,0 +1,100 @@
+#include "settings/settings.h"
+
+#include <cstring>
+#include <strings.h>
+
+namespace {
+
+char settings_line[SETTINGS_LINE_SIZE];
+
+void truncate_at_first(char* text, char c) {
+  char* found = strchr(text, c);
+  if (found != nullptr) *found = '\0';
+}
+
+}  // namespace
+
+char* settings_split_line(char* line) {
+  truncate_at_first(line, '\r');
+  truncate_at_first(line, '\n');
+  char* last_quote = strrchr(line, '"');
+  if (last_quote != nullptr) *last_quote = '\0';
+  char* equals = strchr(line, '=');
+  if (equals == nullptr) return nullptr;
+  *equals = '\0';
+  char* value = equals + 1;
+  if (*value == '"') ++value;
+  return value;
+}
+
+uint32_t settings_parse_uint(const char* value) {
+  unsigned int number = 0;
+  if (sscanf(value, "%u", &number) != 1) return 0;
+  return number;
+}
+
+char* settings_find(FILE* file, const char* key) {
+  while (fgets(settings_line, sizeof settings_line, file) != nullptr) {
+    char* value = settings_split_line(settings_line);
+    if (value != nullptr && strcasecmp(settings_line, key) == 0) return value;
+  }
+  return nullptr;
+}
+
+uint32_t settings_get_uint(FILE* file, const char* key) {
+  if (file == nullptr) return 0;
+  rewind(file);
+  const char* value = settings_find(file, key);
+  return value == nullptr ? 0 : settings_parse_uint(value);
+}
+
+void settings_input_key(char* key, int key_size, int input, const char* field) {
+  snprintf(key, static_cast<size_t>(key_size), "%sSLEEP_BIN%d_%s", SETTINGS_KEY_PREFIX, input,
+           field);
+}
+
+const settings_field SETTINGS_LEADING_FIELDS[7] = {
+    {"MOD_DORMIX_ENABLED", &sleep_config::enabled},
+    {"MOD_DORMIX_WAKEUP_BIN_ENABLED", &sleep_config::wakeup_bin_enabled},
+    {"MOD_DORMIX_WAKEUP_DELAY0_ENABLED", &sleep_config::wakeup_delay_enabled},
+    {"MOD_DORMIX_WAKEUP_DELAY0_SECOND", &sleep_config::wakeup_delay_second},
+    {"MOD_DORMIX_WAKEUP_TIME0_ENABLED", &sleep_config::wakeup_time_enabled},
+    {"MOD_DORMIX_WAKEUP_TIME0_HOUR", &sleep_config::wakeup_time_hour},
+    {"MOD_DORMIX_WAKEUP_TIME0_MINUTE", &sleep_config::wakeup_time_minute},
+};
+
+const settings_field SETTINGS_TRAILING_FIELDS[5] = {
+    {"MOD_DORMIX_SLEEP_DELAY0_ENABLED", &sleep_config::sleep_delay_enabled},
+    {"MOD_DORMIX_SLEEP_DELAY0_SECOND", &sleep_config::sleep_delay_second},
+    {"MOD_DORMIX_SLEEP_TIME0_ENABLED", &sleep_config::sleep_time_enabled},
+    {"MOD_DORMIX_SLEEP_TIME0_HOUR", &sleep_config::sleep_time_hour},
+    {"MOD_DORMIX_SLEEP_TIME0_MINUTE", &sleep_config::sleep_time_minute},
+};
+
+const char* const SETTINGS_INPUT_FIELDS[3] = {"ENABLED", "STATE", "SECOND"};
+
+void load_sleep_config_from(FILE* file, sleep_config* config, input_presence input_present) {
+  for (const settings_field& field : SETTINGS_LEADING_FIELDS) {
+    config->*field.field = settings_get_uint(file, field.key);
+  }
+  // Input 1's keys are read only when input 0 is present.
+  for (int n = 0; n < BINARY_INPUT_COUNT; ++n) {
+    if (input_present == nullptr || input_present(n) == 0) break;
+    uint32_t* targets[3] = {&config->sleep_bin_enabled[n], &config->sleep_bin_state[n],
+                            &config->sleep_bin_second[n]};
+    for (int f = 0; f < 3; ++f) {
+      char key[64];
+      settings_input_key(key, sizeof key, n, SETTINGS_INPUT_FIELDS[f]);
+      *targets[f] = settings_get_uint(file, key);
+    }
+  }
+  for (const settings_field& field : SETTINGS_TRAILING_FIELDS) {
+    config->*field.field = settings_get_uint(file, field.key);
+  }
+}
+
+void load_sleep_config(sleep_config* config, input_presence input_present) {
+  FILE* file = fopen(SETTINGS_PATH, "r");
+  load_sleep_config_from(file, config, input_present);
+  if (file != nullptr) fclose(file);
+}

@@ -1,0 +1,25 @@
+# Shared by the test stages: installs Debian packages that are missing.
+# Usage: need_packages NAME...
+need_packages() {
+  local missing=()
+  for package in "$@"; do
+    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||
+      missing+=("$package")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "missing packages: ${missing[*]} (run as root to install them)" >&2
+    return 1
+  fi
+  echo "installing: ${missing[*]}"
+  if [ -z "${DORMIX_APT_UPDATED:-}" ]; then
+    apt-get update -qq >/dev/null || return 1
+    export DORMIX_APT_UPDATED=1
+  fi
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+}
+
+# Packages every build needs.
+need_build_packages() {
+  need_packages g++ cmake make libgtest-dev libgmock-dev
+}
