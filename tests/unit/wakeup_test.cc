@@ -1,0 +1,61 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "daemon/wakeup.h"
+
+namespace {
+
+constexpr int at(int hour, int minute, int second = 0) {
+  return hour * 3600 + minute * 60 + second;
+}
+
+std::string command_line(int32_t wake_bin, uint32_t interval) {
+  char number[LPM_NUMBER_SIZE];
+  const char* arguments[4];
+  if (lpm_arguments(wake_bin, interval, number, arguments) == 0) return "(not run)";
+  std::string line = LPM_PATH;
+  for (const char** argument = arguments; *argument != nullptr; ++argument) {
+    line += ' ';
+    line += *argument;
+  }
+  return line;
+}
+
+}  // namespace
+
+TEST(WakeInterval, DelayAndWakeTime) {
+  struct row {
+    const char* what;
+    wake_params params;
+    int now;
+    uint32_t expected;
+  };
+  const row rows[] = {
+      {"nothing configured", {0, 0, 600, 0, 10, 30}, at(10, 0), NO_WAKE_INTERVAL},
+      {"delay only", {0, 1, 600, 0, 10, 30}, at(10, 0), 600},
+      {"delay of zero", {0, 1, 0, 0, 0, 0}, at(10, 0), 0},
+      {"delay of all ones is none", {0, 1, 0xFFFFFFFFU, 0, 0, 0}, at(10, 0), NO_WAKE_INTERVAL},
+      {"delay sooner than the wake time", {0, 1, 600, 1, 10, 30}, at(10, 0), 600},
+      {"wake time sooner than the delay", {0, 1, 600, 1, 10, 5}, at(10, 0), 300},
+      {"wake time counted from the second", {0, 1, 600, 1, 10, 5}, at(10, 0, 20), 280},
+      {"equal delay and wake time", {0, 1, 300, 1, 10, 5}, at(10, 0), 300},
+      {"wake time now means tomorrow", {0, 0, 0, 1, 10, 0}, at(10, 0), 86400},
+      {"wake time passed means tomorrow", {0, 0, 0, 1, 9, 0}, at(10, 0), 23 * 3600},
+      {"delay ignored when not enabled", {0, 0, 5, 1, 10, 5}, at(10, 0), 300},
+      {"wake time at midnight", {0, 0, 0, 1, 0, 0}, at(23, 59, 59), 1},
+      {"hour above 23 lies beyond today", {0, 0, 0, 1, 25, 0}, at(10, 0), at(15, 0)},
+      {"negative minute wraps unsigned", {0, 0, 0, 1, 0, -1}, at(0, 0, 30),
+       0xFFFFFFC4U - 30U},
+  };
+  for (const row& r : rows) EXPECT_EQ(wake_interval(r.params, r.now), r.expected) << r.what;
+}
+
+TEST(WakeInterval, EveryCommandLine) {
+  EXPECT_EQ(command_line(0, NO_WAKE_INTERVAL), "(not run)");
+  EXPECT_EQ(command_line(1, NO_WAKE_INTERVAL), "/usr/sbin/lpm -b");
+  EXPECT_EQ(command_line(0, 3600), "/usr/sbin/lpm -i 3600");
+  EXPECT_EQ(command_line(1, 3600), "/usr/sbin/lpm -b -i 3600");
+  EXPECT_EQ(command_line(7, 0), "/usr/sbin/lpm -b -i 0");
+  EXPECT_EQ(command_line(0, 4294967294U), "/usr/sbin/lpm -i 4294967294");
+}
