@@ -27,12 +27,12 @@ bool delay_rule_fires(const controller_state& state, int now_mono) {
 namespace {
 
 int enter_sleep_with(const sleep_config& config, const controller_platform& platform) {
-  return platform.enter_sleep(
-      static_cast<int32_t>(config.wakeup_bin_enabled),
-      static_cast<int32_t>(config.wakeup_delay_enabled), config.wakeup_delay_second,
-      static_cast<int32_t>(config.wakeup_time_enabled),
-      static_cast<int32_t>(config.wakeup_time_hour),
-      static_cast<int32_t>(config.wakeup_time_minute));
+  return platform.enter_sleep(static_cast<int32_t>(config.wakeup_bin_enabled),
+                              static_cast<int32_t>(config.wakeup_delay_enabled),
+                              config.wakeup_delay_second,
+                              static_cast<int32_t>(config.wakeup_time_enabled),
+                              static_cast<int32_t>(config.wakeup_time_hour),
+                              static_cast<int32_t>(config.wakeup_time_minute));
 }
 
 // True when input n holds its sleep level long enough on this cycle.
@@ -71,8 +71,7 @@ void controller_cycle(controller_state* state, const sleep_config& config,
   if (time_rule_fires(state, config.sleep_time_enabled, platform.seconds_of_day())) {
     enter_sleep_with(config, platform);
   }
-  if (config.sleep_delay_enabled != 0 &&
-      delay_rule_fires(*state, platform.monotonic_seconds())) {
+  if (config.sleep_delay_enabled != 0 && delay_rule_fires(*state, platform.monotonic_seconds())) {
     enter_sleep_with(config, platform);
   }
   for (int n = 0; n < BINARY_INPUT_COUNT; ++n) {

@@ -1,9 +1,9 @@
 // dormix: puts the router to sleep when a configured condition occurs.
-#include <csignal>
-#include <cstring>
 #include <fcntl.h>
 #include <syslog.h>
 #include <unistd.h>
+#include <csignal>
+#include <cstring>
 
 #include "daemon/controller.h"
 #include "daemon/time_of_day.h"

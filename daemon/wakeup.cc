@@ -1,7 +1,7 @@
 #include "daemon/wakeup.h"
 
-#include <cstdio>
 #include <syslog.h>
+#include <cstdio>
 
 #include "daemon/time_of_day.h"
 #include "device/command.h"

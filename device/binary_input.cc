@@ -1,9 +1,9 @@
 #include "device/binary_input.h"
 
-#include <cstdio>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/ioctl.h>
+#include <cstdio>
+#include <cstring>
 
 #include "device/status.h"
 

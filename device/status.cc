@@ -1,10 +1,10 @@
 #include "device/status.h"
 
-#include <cerrno>
-#include <cstring>
 #include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <cerrno>
+#include <cstring>
 
 #include "device/command.h"
 #include "device/monotonic.h"
@@ -112,8 +112,7 @@ bool refresh_output(const char* tool, const char* section) {
 }
 
 bool cache_is_fresh(const char* section) {
-  return strcmp(status_cache.section, section) == 0 &&
-         monotonic_seconds() <= status_cache.expires;
+  return strcmp(status_cache.section, section) == 0 && monotonic_seconds() <= status_cache.expires;
 }
 
 }  // namespace

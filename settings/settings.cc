@@ -1,7 +1,7 @@
 #include "settings/settings.h"
 
-#include <cstring>
 #include <strings.h>
+#include <cstring>
 
 namespace {
 

@@ -1,10 +1,10 @@
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <dirent.h>
+#include <unistd.h>
+#include <atomic>
 #include <string>
 #include <thread>
-#include <unistd.h>
 #include <vector>
 
 #include "device/binary_input.h"

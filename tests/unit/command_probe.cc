@@ -1,10 +1,10 @@
 // Child for the command runner tests: writes its argument count and its open
 // descriptors with their targets to the file named by argv[1]. Looks the
 // descriptors up before opening anything itself.
-#include <cstdio>
 #include <fcntl.h>
 #include <limits.h>
 #include <unistd.h>
+#include <cstdio>
 
 int main(int argc, char** argv) {
   char report[8192];

@@ -2,10 +2,10 @@
 
 #include <fcntl.h>
 #include <pwd.h>
-#include <string>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <string>
 #include <vector>
 
 #include "device/command.h"
@@ -79,16 +79,16 @@ TEST_F(CommandTest, ArgumentsAreCappedAt62) {
   for (int i = 0; i < 70; ++i) extra.push_back("a" + std::to_string(i));
   auto arg = [&](int i) { return extra[static_cast<size_t>(i)].c_str(); };
   // The report path is argument 1, so 61 more fit.
-  EXPECT_EQ(run_command(COMMAND_PROBE_PATH, report.c_str(), arg(0), arg(1), arg(2), arg(3),
-                        arg(4), arg(5), arg(6), arg(7), arg(8), arg(9), arg(10), arg(11),
-                        arg(12), arg(13), arg(14), arg(15), arg(16), arg(17), arg(18), arg(19),
-                        arg(20), arg(21), arg(22), arg(23), arg(24), arg(25), arg(26), arg(27),
-                        arg(28), arg(29), arg(30), arg(31), arg(32), arg(33), arg(34), arg(35),
-                        arg(36), arg(37), arg(38), arg(39), arg(40), arg(41), arg(42), arg(43),
-                        arg(44), arg(45), arg(46), arg(47), arg(48), arg(49), arg(50), arg(51),
-                        arg(52), arg(53), arg(54), arg(55), arg(56), arg(57), arg(58), arg(59),
-                        arg(60), arg(61), arg(62), arg(63), arg(64), nullptr),
-            0);
+  EXPECT_EQ(
+      run_command(COMMAND_PROBE_PATH, report.c_str(), arg(0), arg(1), arg(2), arg(3), arg(4),
+                  arg(5), arg(6), arg(7), arg(8), arg(9), arg(10), arg(11), arg(12), arg(13),
+                  arg(14), arg(15), arg(16), arg(17), arg(18), arg(19), arg(20), arg(21), arg(22),
+                  arg(23), arg(24), arg(25), arg(26), arg(27), arg(28), arg(29), arg(30), arg(31),
+                  arg(32), arg(33), arg(34), arg(35), arg(36), arg(37), arg(38), arg(39), arg(40),
+                  arg(41), arg(42), arg(43), arg(44), arg(45), arg(46), arg(47), arg(48), arg(49),
+                  arg(50), arg(51), arg(52), arg(53), arg(54), arg(55), arg(56), arg(57), arg(58),
+                  arg(59), arg(60), arg(61), arg(62), arg(63), arg(64), nullptr),
+      0);
   EXPECT_EQ(read_file(report).substr(0, 8), "argc 63\n");
 }
 

@@ -86,27 +86,58 @@ TEST_F(ControllerTest, TimeOfDayRuleArming) {
     const char* what;
     uint32_t hour, minute;
     int started_at;
-    std::vector<int> cycles;      // time of day seen by each cycle
-    std::vector<int> expected;    // sleeps requested by each cycle
+    std::vector<int> cycles;    // time of day seen by each cycle
+    std::vector<int> expected;  // sleeps requested by each cycle
   };
   const row rows[] = {
-      {"started before the sleep time fires once", 9, 0, at(8, 0),
-       {at(8, 59, 59), at(9, 0), at(9, 0), at(10, 0)}, {0, 1, 0, 0}},
-      {"started after the sleep time waits for midnight", 9, 0, at(10, 0),
+      {"started before the sleep time fires once",
+       9,
+       0,
+       at(8, 0),
+       {at(8, 59, 59), at(9, 0), at(9, 0), at(10, 0)},
+       {0, 1, 0, 0}},
+      {"started after the sleep time waits for midnight",
+       9,
+       0,
+       at(10, 0),
        {at(10, 0), at(23, 59, 59), at(0, 0), at(8, 59), at(9, 0, 1), at(9, 0, 2)},
        {0, 0, 0, 0, 1, 0}},
-      {"started at exactly the sleep time waits a day", 9, 0, at(9, 0),
-       {at(9, 0), at(9, 0, 1)}, {0, 0}},
-      {"sleep time 00:00 fires after the wrap", 0, 0, at(12, 0),
-       {at(12, 0), at(23, 59, 59), at(0, 0), at(0, 0, 1)}, {0, 0, 1, 0}},
-      {"clock set back after firing re-arms at once", 9, 0, at(8, 0),
-       {at(9, 0), at(9, 30), at(9, 10), at(9, 20)}, {1, 0, 1, 0}},
-      {"clock set back to before the sleep time re-arms for later", 9, 0, at(8, 0),
-       {at(9, 0), at(8, 0), at(9, 0)}, {1, 0, 1}},
-      {"hour 25 never fires", 25, 0, at(8, 0), {at(12, 0), at(23, 59, 59), at(0, 0), at(23, 0)},
+      {"started at exactly the sleep time waits a day",
+       9,
+       0,
+       at(9, 0),
+       {at(9, 0), at(9, 0, 1)},
+       {0, 0}},
+      {"sleep time 00:00 fires after the wrap",
+       0,
+       0,
+       at(12, 0),
+       {at(12, 0), at(23, 59, 59), at(0, 0), at(0, 0, 1)},
+       {0, 0, 1, 0}},
+      {"clock set back after firing re-arms at once",
+       9,
+       0,
+       at(8, 0),
+       {at(9, 0), at(9, 30), at(9, 10), at(9, 20)},
+       {1, 0, 1, 0}},
+      {"clock set back to before the sleep time re-arms for later",
+       9,
+       0,
+       at(8, 0),
+       {at(9, 0), at(8, 0), at(9, 0)},
+       {1, 0, 1}},
+      {"hour 25 never fires",
+       25,
+       0,
+       at(8, 0),
+       {at(12, 0), at(23, 59, 59), at(0, 0), at(23, 0)},
        {0, 0, 0, 0}},
-      {"wrapped negative sleep time fires whenever armed", 0, 4294967295U, at(8, 0),
-       {at(8, 0), at(9, 0), at(0, 0), at(0, 0, 1)}, {0, 0, 1, 0}},
+      {"wrapped negative sleep time fires whenever armed",
+       0,
+       4294967295U,
+       at(8, 0),
+       {at(8, 0), at(9, 0), at(0, 0), at(0, 0, 1)},
+       {0, 0, 1, 0}},
   };
   for (const row& r : rows) {
     SetUp();
@@ -136,11 +167,13 @@ TEST_F(ControllerTest, DelayRule) {
   struct row {
     const char* what;
     uint32_t delay;
-    std::vector<int> elapsed;   // seconds since start seen by each cycle
+    std::vector<int> elapsed;  // seconds since start seen by each cycle
     std::vector<int> expected;
   };
   const row rows[] = {
-      {"fires once the delay has strictly passed, then every cycle", 5, {0, 4, 5, 6, 7},
+      {"fires once the delay has strictly passed, then every cycle",
+       5,
+       {0, 4, 5, 6, 7},
        {0, 0, 0, 1, 1}},
       {"zero delay fires at the next whole second", 0, {0, 0, 1, 1}, {0, 0, 1, 1}},
       {"delay negative as signed fires at once", 2147483648U, {0, 0}, {1, 1}},

@@ -131,8 +131,8 @@ TEST_F(StatusToolTest, OutputLargerThanAPipeIsDrainedAndCut) {
 
 TEST_F(StatusToolTest, OutputOfExactlyTheBufferIsKept) {
   const std::string line = "Last: 1";
-  write_file(scratch.file("output"), std::string(STATUS_OUTPUT_MAX - line.size() - 1, 'x') +
-                                         "\n" + line);
+  write_file(scratch.file("output"),
+             std::string(STATUS_OUTPUT_MAX - line.size() - 1, 'x') + "\n" + line);
   EXPECT_EQ(get("ports", "Last"), "1");
 }
 

@@ -1,10 +1,10 @@
 #include "test_support.h"
 
+#include <sys/stat.h>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
-#include <sys/stat.h>
 
 scratch_dir::scratch_dir() {
   char pattern[] = "/tmp/dormix-test-XXXXXX";

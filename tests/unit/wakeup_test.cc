@@ -45,8 +45,7 @@ TEST(WakeInterval, DelayAndWakeTime) {
       {"delay ignored when not enabled", {0, 0, 5, 1, 10, 5}, at(10, 0), 300},
       {"wake time at midnight", {0, 0, 0, 1, 0, 0}, at(23, 59, 59), 1},
       {"hour above 23 lies beyond today", {0, 0, 0, 1, 25, 0}, at(10, 0), at(15, 0)},
-      {"negative minute wraps unsigned", {0, 0, 0, 1, 0, -1}, at(0, 0, 30),
-       0xFFFFFFC4U - 30U},
+      {"negative minute wraps unsigned", {0, 0, 0, 1, 0, -1}, at(0, 0, 30), 0xFFFFFFC4U - 30U},
   };
   for (const row& r : rows) EXPECT_EQ(wake_interval(r.params, r.now), r.expected) << r.what;
 }
