@@ -44,7 +44,7 @@ int enter_sleep(int32_t wake_bin, int32_t wake_delay_enabled, uint32_t wake_dela
                            wake_time_enabled, wake_hour,          wake_minute};
   const uint32_t interval = wake_interval(params, seconds_of_day());
   char number[LPM_NUMBER_SIZE];
-  const char* arguments[4];
+  const char* arguments[4] = {};
   if (lpm_arguments(wake_bin, interval, number, arguments) == 0) {
     syslog(LOG_NOTICE, "%s", NO_WAKE_RULE_MESSAGE);
     return 0;
