@@ -1,0 +1,132 @@
+#!/usr/bin/env bash
+# dormix-check as operators run it: exit statuses, the sample file, a bad
+# file against its recorded report, JSON, and files of any content.
+# Usage: check_cli_test.sh CHECKER SOURCE_DIR
+set -uo pipefail
+
+# A machine without these reports the test skipped, with the reason.
+for command in python3; do
+  command -v "$command" >/dev/null || { echo "SKIPPED: $command is not installed"; exit 77; }
+done
+checker=$1
+source_dir=$2
+golden=$(dirname "$0")/golden
+sample=$source_dir/packaging/settings.sample
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+failures=0
+fail() {
+  echo "FAIL: $*" >&2
+  failures=$((failures + 1))
+}
+
+# expect_status STATUS ARGS...: runs the checker, keeps stdout and stderr.
+expect_status() {
+  local expected=$1
+  shift
+  "$checker" "$@" >"$scratch/out" 2>"$scratch/err"
+  local status=$?
+  [[ $status -eq $expected ]] || fail "dormix-check $* exited $status, not $expected: $(cat "$scratch/err")"
+}
+
+# The sample is clean wherever it is checked, and sets every key.
+[[ -f /usr/share/zoneinfo/Europe/Berlin ]] || { echo "SKIPPED: tzdata is not installed"; exit 77; }
+for zone in UTC Europe/Berlin America/New_York; do
+  TZ=$zone expect_status 0 --inputs 0,1 "$sample"
+  TZ=$zone expect_status 0 "$sample"
+done
+grep -q '^no warnings$' "$scratch/out" || fail "sample: no 'no warnings' line"
+if [[ ! -x /usr/bin/status ]]; then
+  grep -q '/usr/bin/status is missing here' "$scratch/out" ||
+    fail "without --inputs and without the status tool, the report does not say so"
+fi
+expect_status 0 --json --inputs 0,1 "$sample"
+python3 - "$scratch/out" <<'PY' || fail "sample JSON"
+import json, sys
+report = json.load(open(sys.argv[1]))
+assert len(report["settings"]) == 18, report["settings"]
+assert all(s["source"] == "file" for s in report["settings"]), report["settings"]
+assert report["warnings"] == [], report["warnings"]
+assert report["call_now"] == {"runs": False, "logs": "Router does not go to sleep mode, without rules for wake up."}
+PY
+
+# A bad file: every line-level mistake and the daylight-saving days, against
+# the recorded report.
+(
+  cd "$golden" &&
+    TZ=Europe/Berlin "$checker" --at "2026-06-01 12:00:00" --inputs 0 bad.settings >"$scratch/bad.out"
+  echo $? >"$scratch/bad.status"
+)
+[[ $(cat "$scratch/bad.status") -eq 1 ]] || fail "bad file: exit $(cat "$scratch/bad.status"), not 1"
+diff -u "$golden/bad.out" "$scratch/bad.out" || fail "bad file: report differs from golden/bad.out"
+(
+  cd "$golden" &&
+    TZ=Europe/Berlin "$checker" --json --at "2026-06-01 12:00:00" --inputs 0 bad.settings >"$scratch/bad.json"
+)
+python3 - "$scratch/bad.json" "$scratch/bad.out" <<'PY' || fail "bad file JSON"
+import json, re, sys
+report = json.load(open(sys.argv[1]))
+text_codes = re.findall(r"^bad\.settings:(\d+): .* \[([a-z-]+)\]$", open(sys.argv[2]).read(), re.M)
+json_codes = [(str(w["line"]), w["code"]) for w in report["warnings"]]
+assert json_codes == text_codes, (json_codes, text_codes)
+settings = {s["key"]: s for s in report["settings"]}
+assert settings["MOD_DORMIX_SLEEP_TIME0_HOUR"] == {"key": "MOD_DORMIX_SLEEP_TIME0_HOUR", "value": 2, "source": "file", "line": 4}
+assert settings["MOD_DORMIX_WAKEUP_BIN_ENABLED"]["source"] == "default"
+assert settings["MOD_DORMIX_SLEEP_BIN1_STATE"]["source"] == "not-read"
+assert report["rules"]["time_of_day"]["next"] == "2026-06-02 02:30:00 CEST"
+PY
+(cd "$golden" && TZ=Europe/Berlin "$checker" -q --at "2026-06-01 12:00:00" --inputs 0 bad.settings) >"$scratch/quiet"
+diff <(grep '^bad.settings:' "$scratch/bad.out") "$scratch/quiet" >/dev/null ||
+  fail "--quiet does not print exactly the warnings"
+
+# The command line a firing runs now.
+printf 'MOD_DORMIX_WAKEUP_BIN_ENABLED=1\nMOD_DORMIX_WAKEUP_TIME0_ENABLED=1\nMOD_DORMIX_WAKEUP_TIME0_HOUR=10\nMOD_DORMIX_WAKEUP_TIME0_MINUTE=5\n' >"$scratch/wake"
+TZ=UTC expect_status 0 --at "2026-06-01 10:00:20" --inputs none "$scratch/wake"
+grep -q '^a firing now (2026-06-01 10:00:20 UTC) runs: /usr/sbin/lpm -b -i 280$' "$scratch/out" ||
+  fail "lpm command line: $(grep firing "$scratch/out")"
+
+# Unusable input and wrong usage: status 2, a message on stderr, no report.
+mkdir "$scratch/directory"
+unusable=(
+  "$scratch/no-such-file"
+  "$scratch/directory"
+  "--no-such-option $sample"
+  "--at $sample"
+  "--at=2026-13-01_00:00:00 $sample"
+  "--inputs 2 $sample"
+  "--inputs 0,,1 $sample"
+  "--inputs"
+  "$sample $sample"
+)
+for arguments in "${unusable[@]}"; do
+  # shellcheck disable=SC2086 # the table holds word lists
+  expect_status 2 $arguments
+  [[ -s $scratch/err ]] || fail "dormix-check $arguments: nothing on stderr"
+  [[ ! -s $scratch/out ]] || fail "dormix-check $arguments: printed a report"
+done
+TZ=Europe/Berlin expect_status 2 --at "2027-03-28 02:30:00" "$sample"
+grep -q 'does not exist\|clock shows' "$scratch/err" || fail "skipped --at time: $(cat "$scratch/err")"
+expect_status 0 --help
+grep -q '^usage: dormix-check' "$scratch/out" || fail "--help prints no usage"
+
+# Files of any content: a report, never a crash.
+head -c 0 /dev/null >"$scratch/empty"
+head -c 65536 /dev/zero >"$scratch/zeros"
+{ printf 'MOD_DORMIX_ENABLED="'; head -c 40000 /dev/zero | tr '\0' 'x'; printf '\n'; } >"$scratch/long"
+for seed in 1 2 3 4 5; do
+  openssl enc -aes-128-ctr -pass pass:"$seed" -nosalt </dev/zero 2>/dev/null | head -c 100000 >"$scratch/random$seed" ||
+    head -c 100000 /dev/urandom >"$scratch/random$seed"
+done
+for file in "$scratch"/empty "$scratch"/zeros "$scratch"/long "$scratch"/random*; do
+  for format in "" --json; do
+    "$checker" $format --inputs 0,1 "$file" >/dev/null 2>"$scratch/err"
+    status=$?
+    [[ $status -le 1 ]] || fail "$(basename "$file") $format: exit $status $(cat "$scratch/err")"
+  done
+done
+
+if [[ $failures -ne 0 ]]; then
+  echo "$failures failures" >&2
+  exit 1
+fi
+echo "check_cli: all passed"

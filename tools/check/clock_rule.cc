@@ -1,0 +1,120 @@
+#include "tools/check/clock_rule.h"
+
+#include <cstdio>
+
+#include "daemon/controller.h"
+
+namespace {
+
+long local_offset(time_t t) {
+  tm local{};
+  if (localtime_r(&t, &local) == nullptr) return 0;
+  return local.tm_gmtoff;
+}
+
+}  // namespace
+
+int local_seconds_of_day(time_t t) {
+  tm local{};
+  if (localtime_r(&t, &local) == nullptr) return 0;
+  return local.tm_hour * 3600 + local.tm_min * 60 + local.tm_sec;
+}
+
+int find_clock_changes(time_t from, time_t to, clock_change* changes, int max) {
+  // Offsets in use change at most once in a few weeks; an hourly probe finds
+  // each change, and bisection finds its second.
+  constexpr time_t probe = 3600;
+  int count = 0;
+  long before = local_offset(from);
+  for (time_t t = from; t < to && count < max; t += probe) {
+    const time_t end = t + probe < to ? t + probe : to;
+    const long after = local_offset(end);
+    if (after == before) continue;
+    time_t low = t;  // still has the old offset
+    time_t high = end;
+    while (high - low > 1) {
+      const time_t middle = low + (high - low) / 2;
+      if (local_offset(middle) == before) {
+        low = middle;
+      } else {
+        high = middle;
+      }
+    }
+    changes[count++] = clock_change{high, before, local_offset(high)};
+    before = after;
+  }
+  return count;
+}
+
+int replay_time_rule(int32_t sleep_tod, time_t from, time_t to, sleep_length asleep,
+                     const void* context, time_t* firings, int max) {
+  controller_state state{};
+  state.sleep_tod = sleep_tod;
+  state.sleep_time_armed = local_seconds_of_day(from) < sleep_tod;
+  int count = 0;
+  for (time_t t = from; t < to; ++t) {
+    const int now_tod = local_seconds_of_day(t);
+    if (!time_rule_fires(&state, 1, now_tod)) continue;
+    if (count < max) firings[count] = t;
+    ++count;
+    // Asleep past the end: on a 32-bit time_t the sum may not even fit.
+    const int64_t resume = static_cast<int64_t>(t) + asleep(context, now_tod);
+    if (resume >= static_cast<int64_t>(to)) break;
+    t = static_cast<time_t>(resume);
+  }
+  return count;
+}
+
+void format_local_date(time_t t, char out[16]) {
+  tm local{};
+  localtime_r(&t, &local);
+  strftime(out, 16, "%Y-%m-%d", &local);
+}
+
+void format_local_clock(time_t t, char out[32]) {
+  tm local{};
+  localtime_r(&t, &local);
+  strftime(out, 32, "%H:%M:%S %Z", &local);
+}
+
+void format_local_moment(time_t t, char out[48]) {
+  tm local{};
+  localtime_r(&t, &local);
+  strftime(out, 48, "%Y-%m-%d %H:%M:%S %Z", &local);
+}
+
+bool parse_local_moment(const char* text, time_t* moment) {
+  int year = 0;
+  int month = 0;
+  int day = 0;
+  int hour = 0;
+  int minute = 0;
+  int second = 0;
+  int end = 0;
+  if (sscanf(text, "%4d-%2d-%2d %2d:%2d:%2d%n", &year, &month, &day, &hour, &minute, &second,
+             &end) != 6 ||
+      text[end] != '\0') {
+    return false;
+  }
+  tm wanted{};
+  wanted.tm_year = year - 1900;
+  wanted.tm_mon = month - 1;
+  wanted.tm_mday = day;
+  wanted.tm_hour = hour;
+  wanted.tm_min = minute;
+  wanted.tm_sec = second;
+  wanted.tm_isdst = -1;
+  tm normalised = wanted;
+  const time_t t = mktime(&normalised);
+  if (t == static_cast<time_t>(-1)) return false;
+  // mktime moves fields out of range, and times the clock skips, elsewhere.
+  tm local{};
+  localtime_r(&t, &local);
+  if (local.tm_year != wanted.tm_year || local.tm_mon != wanted.tm_mon ||
+      local.tm_mday != wanted.tm_mday || local.tm_hour != wanted.tm_hour ||
+      local.tm_min != wanted.tm_min || local.tm_sec != wanted.tm_sec) {
+    return false;
+  }
+  *moment = t;
+  return true;
+}

@@ -1,0 +1,34 @@
+// The settings keys the daemon reads, in its reading order.
+#pragma once
+
+#include <cstdint>
+
+#include "settings/settings.h"
+
+inline constexpr int KNOWN_KEY_COUNT = 18;
+inline constexpr int KNOWN_KEY_SIZE = 64;
+
+struct known_key {
+  char name[KNOWN_KEY_SIZE];
+  int input;                      // the binary input whose keys these are, or -1 for a general key
+  uint32_t sleep_config::*field;  // general keys
+  uint32_t (sleep_config::*per_input)[BINARY_INPUT_COUNT];  // per-input keys
+};
+
+/// Every key, general and per input, in the order the daemon reads them.
+void known_keys_fill(known_key keys[KNOWN_KEY_COUNT]);
+
+/// Index of the key that matches name as the daemon compares keys (ignoring
+/// case), or -1.
+int known_key_index(const known_key keys[KNOWN_KEY_COUNT], const char* name);
+
+/// Index of the key closest to name by edit distance, ignoring case; the
+/// distance goes to *distance.
+int known_key_nearest(const known_key keys[KNOWN_KEY_COUNT], const char* name, int* distance);
+
+/// Edit distance between two texts, ignoring case; texts longer than
+/// KNOWN_KEY_SIZE count as far from everything.
+int key_distance(const char* a, const char* b);
+
+/// The value the key's field holds in config.
+uint32_t known_key_value(const known_key& key, const sleep_config& config);

@@ -1,0 +1,158 @@
+// dormix-check: says what the daemon will do with a settings file, and warns
+// about lines it reads differently from how they look.
+#include <sys/stat.h>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+#include "settings/settings.h"
+#include "tools/check/clock_rule.h"
+#include "tools/check/output.h"
+#include "tools/check/report.h"
+
+namespace {
+
+constexpr int EXIT_CLEAN = 0;
+constexpr int EXIT_WARNINGS = 1;
+constexpr int EXIT_UNUSABLE = 2;
+
+constexpr const char* USAGE =
+    "usage: dormix-check [--at \"YYYY-MM-DD HH:MM:SS\"] [--inputs LIST] [--json] [--quiet] "
+    "[FILE]\n"
+    "Shows what dormix will do with the settings FILE (default %s) and warns\n"
+    "about lines that the daemon reads differently from how they look.\n"
+    "  --at TIME      evaluate at this local time instead of now\n"
+    "  --inputs LIST  the binary inputs that exist: 0,1 or 0 or 1 or none;\n"
+    "                 without it the router's status tool is asked\n"
+    "  --json         print the report as JSON\n"
+    "  -q, --quiet    print only the warnings\n"
+    "Exit status: 0 no warnings, 1 warnings, 2 unusable file or wrong usage.\n";
+
+struct options {
+  check_request request;
+  bool json;
+  bool quiet;
+  bool help;
+};
+
+int usage_error(const char* format, const char* detail) {
+  fprintf(stderr, "dormix-check: ");
+  fprintf(stderr, format, detail);
+  fprintf(stderr, "\n");
+  fprintf(stderr, USAGE, SETTINGS_PATH);
+  return EXIT_UNUSABLE;
+}
+
+bool parse_inputs(const char* list, check_request* request) {
+  request->inputs_given = true;
+  request->inputs[0] = request->inputs[1] = false;
+  if (strcmp(list, "none") == 0 || list[0] == '\0') return true;
+  for (const char* c = list;; c += 2) {
+    if (c[0] != '0' && c[0] != '1') return false;
+    request->inputs[c[0] - '0'] = true;
+    if (c[1] == '\0') return true;
+    if (c[1] != ',') return false;
+  }
+}
+
+// The option's value: after "=" in the same argument, or the next argument.
+const char* option_value(const char* argument, const char* name, int* index, int argc,
+                         char** argv) {
+  const size_t length = strlen(name);
+  if (argument[length] == '=') return argument + length + 1;
+  if (*index + 1 >= argc) return nullptr;
+  return argv[++*index];
+}
+
+bool is_option(const char* argument, const char* name) {
+  const size_t length = strlen(name);
+  return strncmp(argument, name, length) == 0 &&
+         (argument[length] == '\0' || argument[length] == '=');
+}
+
+int parse_options(int argc, char** argv, options* parsed) {
+  bool only_files = false;
+  const char* at_text = nullptr;
+  for (int i = 1; i < argc; ++i) {
+    const char* argument = argv[i];
+    if (only_files || argument[0] != '-' || strcmp(argument, "-") == 0) {
+      if (parsed->request.path != nullptr) return usage_error("more than one file: %s", argument);
+      parsed->request.path = argument;
+    } else if (strcmp(argument, "--") == 0) {
+      only_files = true;
+    } else if (strcmp(argument, "--json") == 0) {
+      parsed->json = true;
+    } else if (strcmp(argument, "--quiet") == 0 || strcmp(argument, "-q") == 0) {
+      parsed->quiet = true;
+    } else if (strcmp(argument, "--help") == 0 || strcmp(argument, "-h") == 0) {
+      parsed->help = true;
+    } else if (is_option(argument, "--at")) {
+      at_text = option_value(argument, "--at", &i, argc, argv);
+      if (at_text == nullptr) return usage_error("%s needs a time", "--at");
+    } else if (is_option(argument, "--inputs")) {
+      const char* list = option_value(argument, "--inputs", &i, argc, argv);
+      if (list == nullptr) return usage_error("%s needs a list", "--inputs");
+      if (!parse_inputs(list, &parsed->request)) {
+        return usage_error("--inputs takes 0,1 or 0 or 1 or none, not \"%s\"", list);
+      }
+    } else {
+      return usage_error("unknown option %s", argument);
+    }
+  }
+  if (parsed->request.path == nullptr) parsed->request.path = SETTINGS_PATH;
+  parsed->request.at = time(nullptr);
+  if (at_text != nullptr && !parse_local_moment(at_text, &parsed->request.at)) {
+    return usage_error(
+        "--at takes a local time as \"YYYY-MM-DD HH:MM:SS\" that the clock shows, not \"%s\"",
+        at_text);
+  }
+  return EXIT_CLEAN;
+}
+
+FILE* open_settings(const char* path) {
+  FILE* file = fopen(path, "r");
+  if (file == nullptr) {
+    fprintf(stderr, "dormix-check: cannot open %s: %s (the daemon would run with every rule off)\n",
+            path, strerror(errno));
+    return nullptr;
+  }
+  struct stat status {};
+  if (fstat(fileno(file), &status) == 0 && S_ISDIR(status.st_mode)) {
+    fprintf(stderr, "dormix-check: %s is a directory, not a settings file\n", path);
+    fclose(file);
+    return nullptr;
+  }
+  return file;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  options parsed{};
+  const int parse_status = parse_options(argc, argv, &parsed);
+  if (parse_status != EXIT_CLEAN) return parse_status;
+  if (parsed.help) {
+    printf(USAGE, SETTINGS_PATH);
+    return EXIT_CLEAN;
+  }
+  FILE* file = open_settings(parsed.request.path);
+  if (file == nullptr) return EXIT_UNUSABLE;
+  // Large records: static, so that the stack stays small.
+  static check_report report;
+  const bool readable = build_report(file, parsed.request, &report);
+  const int read_error = errno;
+  fclose(file);
+  if (!readable) {
+    fprintf(stderr, "dormix-check: cannot read %s: %s\n", parsed.request.path,
+            strerror(read_error));
+    return EXIT_UNUSABLE;
+  }
+  if (parsed.json) {
+    print_json(report, stdout);
+  } else {
+    print_text(report, parsed.quiet, stdout);
+  }
+  if (fflush(stdout) != 0 || ferror(stdout) != 0) return EXIT_UNUSABLE;
+  return warning_total(report.findings) == 0 ? EXIT_CLEAN : EXIT_WARNINGS;
+}

@@ -1,0 +1,61 @@
+// What the daemon would do with a settings file, worked out with its own code.
+#pragma once
+
+#include <cstdio>
+#include <ctime>
+
+#include "settings/settings.h"
+#include "tools/check/findings.h"
+#include "tools/check/known_keys.h"
+
+inline constexpr const char* WARN_TIME_RANGE = "time-range";
+inline constexpr const char* WARN_SIGNED = "signed-wrap";
+inline constexpr const char* WARN_NO_WAKE = "no-wake-rule";
+inline constexpr const char* WARN_DST = "daylight-saving";
+
+inline constexpr int LPM_COMMAND_SIZE = 96;
+
+/// Where the answers about which inputs exist came from.
+enum class presence_source {
+  option,         // --inputs
+  status_tool,    // the router's status tool answered
+  status_missing  // the status tool is not there: every input counts as absent
+};
+
+struct check_request {
+  const char* path;
+  time_t at;
+  bool inputs_given;
+  bool inputs[BINARY_INPUT_COUNT];
+};
+
+/// The low-power tool's command line for a firing, or none.
+struct lpm_call {
+  bool runs;
+  uint32_t interval;  // NO_WAKE_INTERVAL for none
+  char command[LPM_COMMAND_SIZE];
+};
+
+struct check_report {
+  const char* path;
+  time_t at;
+  int at_tod;
+  known_key keys[KNOWN_KEY_COUNT];
+  sleep_config config;
+  presence_source presence;
+  bool present[BINARY_INPUT_COUNT];
+  bool inputs_read[BINARY_INPUT_COUNT];  // whether the daemon reads the input's keys
+  check_findings findings;
+  int32_t sleep_tod;
+  bool time_rule_fires_soon;  // within two days of at
+  time_t time_rule_next;
+  lpm_call time_rule_call;
+  lpm_call call_now;
+};
+
+/// Reads file (already open) as the daemon would at request.at and fills
+/// report. Returns false when the file cannot be read.
+bool build_report(FILE* file, const check_request& request, check_report* report);
+
+/// The call the daemon makes when a rule fires at the local second of day.
+lpm_call lpm_call_at(const sleep_config& config, int now_tod);
