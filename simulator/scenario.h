@@ -1,0 +1,90 @@
+// A scenario for the simulated router: what the router looks like, what
+// happens while the daemon runs, and what the daemon must do.
+#pragma once
+
+#include <string>
+#include <vector>
+
+inline constexpr int SIM_INPUT_COUNT = 2;
+
+/// Something the scenario changes at a moment of the run.
+struct timed_action {
+  double at;                       // seconds since the daemon started
+  std::vector<std::string> words;  // e.g. {"input", "0", "1"}
+  int line;
+};
+
+enum class expect_what {
+  lpm,          // a run of the low-power tool, optionally with exact arguments
+  log,          // a syslog message with this text
+  status,       // a run of the status tool
+  gpio_open,    // an open of /dev/gpio
+  gpio_read,    // a level request for one input
+  exit_status,  // the daemon ended with this exit status
+  fds_at_most,  // the daemon's open descriptors, on every sample
+  no_zombies,   // no child of the daemon stays a zombie
+};
+
+struct expectation {
+  int line;
+  std::string text;  // as written, for the report
+  expect_what what;
+  std::vector<std::string> arguments;  // lpm arguments or the log message
+  bool any_arguments;                  // lpm without arguments matches every run
+  long number;                         // input, exit status or descriptor limit
+  long min_count;
+  long max_count;  // -1: no upper bound
+  double from;
+  double to;  // < 0: the end of the run
+};
+
+/// The wall clock seen by the daemon: a local date and time, running on
+/// from the moment it is set, or frozen there.
+struct clock_setting {
+  std::string local_time;  // "YYYY-MM-DD HH:MM:SS"
+  bool frozen;
+};
+
+struct scenario {
+  std::string path;
+  std::string name;  // file name without directory and extension
+  std::string title;
+  bool needs_faketime = false;
+  bool needs_gpio = false;
+  std::string timezone = "UTC";
+  bool has_clock = false;
+  clock_setting clock{};
+  bool settings_present = true;
+  std::string settings;
+  std::vector<std::string> section_names;
+  std::vector<std::string> section_texts;
+  std::string status_mode = "ok";  // ok, fail or big
+  double lpm_seconds = 0;
+  int lpm_exit = 0;
+  int levels[SIM_INPUT_COUNT] = {0, 0};
+  int read_errors[SIM_INPUT_COUNT] = {0, 0};  // errno to answer with, 0 for none
+  double duration = -1;
+  std::vector<timed_action> actions;  // in time order
+  std::vector<expectation> expectations;
+};
+
+/// Reads a scenario from text. Returns false and describes the first problem
+/// in error ("file:line: what") when the text is not a valid scenario.
+bool parse_scenario(const std::string& text, const std::string& path, scenario* result,
+                    std::string* error);
+
+/// Reads and parses a scenario file.
+bool load_scenario(const std::string& path, scenario* result, std::string* error);
+
+/// Expands the escapes of settings and section lines: \\ \r \t \xHH and
+/// \{N:TEXT} (TEXT repeated N times). Returns false on a malformed escape.
+bool expand_escapes(const std::string& line, std::string* out);
+
+/// Parses "YYYY-MM-DD HH:MM:SS" strictly.
+bool valid_local_time(const std::string& text);
+
+/// errno value for a name such as "EIO", or 0.
+int errno_from_name(const std::string& name);
+
+/// Signal number for "TERM", "SIGTERM", "INT", ... or 0.
+int signal_from_name(const std::string& name);
