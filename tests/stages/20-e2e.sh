@@ -5,4 +5,4 @@ need_build_packages
 need_packages libfuse3-dev fuse3 libfaketime faketime pkg-config
 cmake --preset default
 cmake --build --preset default
-ctest --preset default -L e2e
+ctest --preset e2e
