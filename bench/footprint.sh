@@ -7,6 +7,9 @@
 # Exit status 1 if a target is over its size budget.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source tests/lib.sh
+need_build_packages
+need_packages binutils g++-arm-linux-gnueabihf g++-aarch64-linux-gnu
 
 declare -A toolchain=(
   [x86-64]=""

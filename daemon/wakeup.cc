@@ -42,7 +42,9 @@ int enter_sleep(int32_t wake_bin, int32_t wake_delay_enabled, uint32_t wake_dela
                 int32_t wake_time_enabled, int32_t wake_hour, int32_t wake_minute) {
   const wake_params params{wake_bin,          wake_delay_enabled, wake_delay_second,
                            wake_time_enabled, wake_hour,          wake_minute};
-  const uint32_t interval = wake_interval(params, seconds_of_day());
+  // The wall clock matters only for a wake time.
+  const int now_tod = wake_time_enabled != 0 ? seconds_of_day() : 0;
+  const uint32_t interval = wake_interval(params, now_tod);
   char number[LPM_NUMBER_SIZE];
   const char* arguments[4] = {};
   if (lpm_arguments(wake_bin, interval, number, arguments) == 0) {

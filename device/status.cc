@@ -39,6 +39,9 @@ namespace {
 // Poll interval while the tool runs; only matters if a grandchild keeps the
 // pipe open after the tool itself has exited.
 constexpr int EXIT_CHECK_MS = 100;
+// Once the tool has exited, what is still in the pipe is read, but no more
+// than a pipe holds: a grandchild that keeps writing cannot hold us here.
+constexpr long AFTER_EXIT_LIMIT = 65536;
 
 pid_t spawn(const char* path, ...) {
   va_list arguments;
@@ -54,7 +57,9 @@ pid_t spawn(const char* path, ...) {
 // or -1 when reading failed.
 long collect_output(int fd, pid_t pid, char* kept, long capacity, int* status, bool* exited) {
   long length = 0;
+  long read_after_exit = 0;
   for (;;) {
+    if (read_after_exit > AFTER_EXIT_LIMIT) return length;
     pollfd ready{fd, POLLIN, 0};
     int events = poll(&ready, 1, *exited ? 0 : EXIT_CHECK_MS);
     if (events < 0) {
@@ -81,6 +86,7 @@ long collect_output(int fd, pid_t pid, char* kept, long capacity, int* status, b
       return -1;
     }
     if (got == 0) return length;
+    if (*exited) read_after_exit += got;
     if (length < capacity) length += got;
   }
 }
