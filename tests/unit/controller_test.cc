@@ -19,6 +19,7 @@ struct scripted_router {
   int level_reads[2] = {0, 0};
   int presence_queries = 0;
   int sleeps = 0;
+  std::vector<int64_t> last_wake;  // the six wake-up values of the last sleep
 };
 
 scripted_router router;
@@ -40,8 +41,11 @@ int scripted_read(int n) {
   ++router.level_reads[n];
   return router.levels[n];
 }
-int recorded_sleep(int32_t, int32_t, uint32_t, int32_t, int32_t, int32_t) {
+int recorded_sleep(int32_t wake_bin, int32_t wake_delay_enabled, uint32_t wake_delay_second,
+                   int32_t wake_time_enabled, int32_t wake_hour, int32_t wake_minute) {
   ++router.sleeps;
+  router.last_wake = {wake_bin,          wake_delay_enabled, wake_delay_second,
+                      wake_time_enabled, wake_hour,          wake_minute};
   return 0;
 }
 
@@ -155,12 +159,28 @@ TEST_F(ControllerTest, TimeOfDayRuleArming) {
   }
 }
 
-TEST_F(ControllerTest, TimeOfDayRuleDisabledStillTracksTheClock) {
+TEST_F(ControllerTest, DisabledTimeOfDayRuleNeverFires) {
   config.sleep_time_hour = 9;
   router.time_of_day = at(8, 0);
   start();
-  router.time_of_day = at(9, 0);
-  EXPECT_EQ(cycle(), 0);
+  for (int tod : {at(9, 0), at(0, 0), at(9, 0)}) {
+    router.time_of_day = tod;
+    EXPECT_EQ(cycle(), 0);
+  }
+}
+
+TEST_F(ControllerTest, SleepGetsTheWakeUpSettingsInOrder) {
+  config.sleep_delay_enabled = 1;
+  config.wakeup_bin_enabled = 2;
+  config.wakeup_delay_enabled = 3;
+  config.wakeup_delay_second = 4000000000U;
+  config.wakeup_time_enabled = 5;
+  config.wakeup_time_hour = 6;
+  config.wakeup_time_minute = 7;
+  start();
+  router.monotonic += 1;
+  ASSERT_EQ(cycle(), 1);
+  EXPECT_EQ(router.last_wake, (std::vector<int64_t>{2, 3, 4000000000LL, 5, 6, 7}));
 }
 
 TEST_F(ControllerTest, DelayRule) {

@@ -4,6 +4,7 @@
 #include <ctime>
 #include <string>
 
+#include "device/monotonic.h"
 #include "device/status.h"
 #include "test_support.h"
 
@@ -84,6 +85,26 @@ TEST_F(StatusToolTest, ExpiredOutputIsFetchedAgain) {
   write_file(scratch.file("output"), "Uptime: 7\n");
   EXPECT_EQ(get("ports", "Uptime"), "7");
   EXPECT_EQ(runs(), 2);
+}
+
+TEST_F(StatusToolTest, FreshThroughTheExpirySecond) {
+  EXPECT_EQ(get("ports", "Uptime"), "5");
+  const int now = monotonic_seconds();
+  status_cache.expires = now;
+  get("ports", "Uptime");
+  if (monotonic_seconds() == now) {
+    EXPECT_EQ(runs(), 1) << "expires == now is still fresh";
+  }
+  status_cache.expires = monotonic_seconds() - 1;
+  get("ports", "Uptime");
+  EXPECT_EQ(runs(), monotonic_seconds() == now ? 2 : 3);
+}
+
+TEST_F(StatusToolTest, StaleOutputIsNoFallback) {
+  EXPECT_EQ(get("ports", "Uptime"), "5");
+  status_cache.expires -= 2;
+  write_file(scratch.file("fail"), "");
+  EXPECT_EQ(get("ports", "Uptime"), "N/A");
 }
 
 TEST_F(StatusToolTest, FailedRunsAreNeverCached) {
