@@ -109,7 +109,8 @@ std::vector<verdict> check_expectations(const scenario& s, const run_record& rec
   return verdicts;
 }
 
-std::vector<verdict> check_invariants(const run_record& record) {
+std::vector<verdict> check_invariants(const run_record& record, const std::string& lpm_descriptors,
+                                      const std::string& status_descriptors) {
   std::vector<verdict> verdicts;
   verdict log{true, "log messages come from dormix[daemon pid] at daemon.notice", ""};
   int messages = 0;
@@ -127,13 +128,19 @@ std::vector<verdict> check_invariants(const run_record& record) {
   if (log.held) log.finding = std::to_string(messages) + " messages";
   verdicts.push_back(log);
 
-  verdict fds{true, "tools get only descriptors 0-2, on /dev/null (status stdout: a pipe)", ""};
+  const bool usual =
+      lpm_descriptors == "0=null 1=null 2=null" && status_descriptors == "0=null 1=pipe 2=null";
+  verdict fds{true,
+              usual
+                  ? "tools get only descriptors 0-2, on /dev/null (status stdout: a pipe)"
+                  : "lpm gets [" + lpm_descriptors + "], status gets [" + status_descriptors + "]",
+              ""};
   int runs = 0;
   for (const sim_event& event : record.events) {
     const bool lpm = event.kind == event_kind::lpm_start;
     if (!lpm && event.kind != event_kind::status_run) continue;
     ++runs;
-    const char* wanted = lpm ? "0=null 1=null 2=null" : "0=null 1=pipe 2=null";
+    const std::string& wanted = lpm ? lpm_descriptors : status_descriptors;
     if (fds.held && event.detail != wanted) {
       fds.held = false;
       fds.finding =

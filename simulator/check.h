@@ -19,8 +19,11 @@ std::vector<verdict> check_expectations(const scenario& s, const run_record& rec
 
 /// Checks what every run must show: log messages from "dormix" with the
 /// daemon's pid at daemon.notice, and tools started with exactly descriptors
-/// 0-2 on /dev/null (the status tool's stdout a pipe).
-std::vector<verdict> check_invariants(const run_record& record);
+/// 0-2 on /dev/null (the status tool's stdout a pipe), or with the lists a
+/// scenario gives instead.
+std::vector<verdict> check_invariants(
+    const run_record& record, const std::string& lpm_descriptors = "0=null 1=null 2=null",
+    const std::string& status_descriptors = "0=null 1=pipe 2=null");
 
 /// Splits a syslog datagram "<PRI>Mmm dd hh:mm:ss ident[pid]: message".
 bool parse_syslog(const std::string& datagram, int* priority, std::string* ident, long* pid,

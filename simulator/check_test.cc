@@ -88,6 +88,11 @@ TEST(Invariants, CatchForeignLogsAndLeakedDescriptors) {
   run_record status_on_null = sample_run();
   status_on_null.events[1].detail = "0=null 1=null 2=null";
   EXPECT_FALSE(check_invariants(status_on_null)[1].held);
+
+  // A scenario that says what the tools get replaces the usual lists.
+  EXPECT_TRUE(
+      check_invariants(status_on_null, "0=null 1=null 2=null", "0=null 1=null 2=null")[1].held);
+  EXPECT_FALSE(check_invariants(sample_run(), "", "1=pipe")[1].held);
 }
 
 TEST(Syslog, SplitsGlibcDatagrams) {

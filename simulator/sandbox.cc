@@ -272,8 +272,11 @@ bool set_fake_clock(const clock_setting& clock, fake_clock* model, std::string* 
   model->frozen = clock.frozen;
   model->frozen_at = static_cast<double>(wanted);
   model->offset = static_cast<double>(wanted) - real_now;
+  model->origin = real_now;
   char text[64];
-  if (clock.frozen) {
+  if (model->speed != 0) {
+    snprintf(text, sizeof text, "%+.6f x%d\n", model->offset, model->speed);
+  } else if (clock.frozen) {
     // An absolute time without '@' stops libfaketime's clock there.
     snprintf(text, sizeof text, "%s\n", clock.local_time.c_str());
   } else {
@@ -292,8 +295,10 @@ std::string fake_clock_text(const fake_clock& model) {
   if (!model.frozen) {
     timespec now{};
     clock_gettime(CLOCK_REALTIME, &now);
-    seconds =
-        static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9 + model.offset;
+    const double real_now =
+        static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+    const double speed = model.speed != 0 ? model.speed : 1;
+    seconds = model.origin + (real_now - model.origin) * speed + model.offset;
   }
   const time_t whole = static_cast<time_t>(std::floor(seconds));
   tm local{};

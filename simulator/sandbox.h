@@ -39,11 +39,14 @@ struct fake_clock {
   bool frozen = false;
   double frozen_at = 0;  // seconds since the epoch
   double offset = 0;     // added to the real clock when running
+  int speed = 0;         // libfaketime speed-up, 0 for none
+  double origin = 0;     // real time at which a sped-up clock was set
 };
 
 /// Writes libfaketime's control file for a wall clock set now. For a running
 /// clock the offset is taken against the real clock of this moment. The
-/// local time is read in the time zone of this process (TZ).
+/// local time is read in the time zone of this process (TZ). A model with a
+/// speed makes the clock run that much faster from now on.
 bool set_fake_clock(const clock_setting& clock, fake_clock* model, std::string* reason);
 
 /// The daemon's local wall clock now, "HH:MM:SS", or "" without a fake clock.

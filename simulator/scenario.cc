@@ -394,6 +394,21 @@ bool parse_scenario(const std::string& text, const std::string& path, scenario* 
       result->section_names.push_back(w[1]);
       block_text.clear();
       block = in_section;
+    } else if (verb == "tool-descriptors") {
+      if (w.size() < 3 || (w[1] != "lpm" && w[1] != "status"))
+        return p.fail("expected: tool-descriptors lpm|status none|FD=KIND...");
+      std::string list;
+      for (size_t i = 2; i < w.size(); ++i) {
+        if (w[i] != "none") list += (list.empty() ? "" : " ") + w[i];
+      }
+      (w[1] == "lpm" ? result->lpm_descriptors : result->status_descriptors) = list;
+    } else if (verb == "clock-speed") {
+      long speed = 0;
+      if (w.size() != 2 || !parse_integer(w[1], &speed) || speed < 2 || speed > 1000)
+        return p.fail("expected: clock-speed N (2 to 1000)");
+      if (!result->needs_faketime)
+        return p.fail("clock-speed needs a 'needs faketime' line before it");
+      result->clock_speed = static_cast<int>(speed);
     } else if (verb == "at") {
       timed_action action{0, {}, p.line_number};
       if (w.size() < 3 || !parse_number(w[1], &action.at))
@@ -411,6 +426,16 @@ bool parse_scenario(const std::string& text, const std::string& path, scenario* 
   p.line_number = 0;
   if (result->duration <= 0) return p.fail("missing 'duration SECONDS'");
   if (!seen_settings) return p.fail("missing 'settings' (use 'settings missing' for no file)");
+  // libfaketime counts a speed-up from each process's start, so a clock set
+  // during the run would not show what the simulator expects.
+  for (const timed_action& action : result->actions) {
+    if (result->clock_speed != 0 && action.words[0] == "clock") {
+      p.line_number = action.line;
+      return p.fail("a clock cannot be set during a run with clock-speed");
+    }
+  }
+  if (result->clock_speed != 0 && result->has_clock && result->clock.frozen)
+    return p.fail("a frozen clock cannot run faster");
   std::stable_sort(result->actions.begin(), result->actions.end(),
                    [](const timed_action& a, const timed_action& b) { return a.at < b.at; });
   return true;

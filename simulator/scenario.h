@@ -64,6 +64,11 @@ struct scenario {
   int levels[SIM_INPUT_COUNT] = {0, 0};
   int read_errors[SIM_INPUT_COUNT] = {0, 0};  // errno to answer with, 0 for none
   double duration = -1;
+  // What each tool must be started with, as the fake tools list it.
+  std::string lpm_descriptors = "0=null 1=null 2=null";
+  std::string status_descriptors = "0=null 1=pipe 2=null";
+  // libfaketime speed-up of the daemon's clocks, monotonic included; 0: real speed.
+  int clock_speed = 0;
   std::vector<timed_action> actions;  // in time order
   std::vector<expectation> expectations;
 };

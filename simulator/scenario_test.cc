@@ -29,6 +29,14 @@ TEST(ScenarioParser, RejectsMalformedScenariosWithTheLine) {
       {"duration 2\nsettings missing\nneeds wifi\n", "x.scn:3: unknown need"},
       {"duration 2\nsettings\n  A=\\q\nend\n", "x.scn:3: bad escape"},
       {"duration 2\nsettings missing\nlpm sleep 1 exit 300\n", "x.scn:3: expected: lpm sleep"},
+      {"duration 2\nsettings missing\ntool-descriptors sh 0=null\n",
+       "x.scn:3: expected: tool-descriptors"},
+      {"duration 2\nsettings missing\nclock-speed 10\n", "x.scn:3: clock-speed needs"},
+      {"needs faketime\nduration 2\nsettings missing\nclock-speed 1\n",
+       "x.scn:4: expected: clock-speed"},
+      {"needs faketime\nclock-speed 10\nduration 2\nsettings missing\n"
+       "at 1 clock 2024-01-01 09:00:00\n",
+       "x.scn:5: a clock cannot be set during a run with clock-speed"},
   };
   for (const auto& c : cases) {
     scenario s;
@@ -128,6 +136,25 @@ TEST(ScenarioParser, ExpandsEscapes) {
       EXPECT_EQ(out, c.out) << c.in;
     }
   }
+}
+
+TEST(ScenarioParser, ReadsToolDescriptorsAndClockSpeed) {
+  scenario s;
+  std::string error;
+  ASSERT_TRUE(
+      parse_scenario("needs faketime\nclock-speed 10\nduration 2\nsettings missing\n"
+                     "tool-descriptors lpm none\ntool-descriptors status 1=pipe 2=null\n",
+                     "x.scn", &s, &error))
+      << error;
+  EXPECT_EQ(s.clock_speed, 10);
+  EXPECT_EQ(s.lpm_descriptors, "");
+  EXPECT_EQ(s.status_descriptors, "1=pipe 2=null");
+
+  scenario usual;
+  ASSERT_TRUE(parse_scenario(MINIMAL, "x.scn", &usual, &error)) << error;
+  EXPECT_EQ(usual.clock_speed, 0);
+  EXPECT_EQ(usual.lpm_descriptors, "0=null 1=null 2=null");
+  EXPECT_EQ(usual.status_descriptors, "0=null 1=pipe 2=null");
 }
 
 }  // namespace

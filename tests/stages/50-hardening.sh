@@ -1,12 +1,16 @@
-# Hardening: the unit tests and the fuzz corpus replay under ASan+UBSan,
-# clang-tidy over the daemon's sources, and a short run of each fuzz target.
+# Hardening: the unit tests, the fuzz corpus replay and the simulated router's
+# scenarios under ASan+UBSan, clang-tidy over the daemon's sources, and a short
+# run of each fuzz target.
 set -euo pipefail
 source tests/lib.sh
 need_packages clang-14 clang-tidy libclang-rt-14-dev
+# The end-to-end scenarios run the sanitized daemon on the simulated router.
+need_packages libfuse3-dev fuse3 libfaketime faketime pkg-config
 
 # The asan test preset selects its tests by label in
-# cmake/presets/hardening.json; the end-to-end scenarios join it there
-# (label "e2e") once they exist.
+# cmake/presets/hardening.json: unit, fuzz-replay and e2e. libfaketime is
+# preloaded ahead of the sanitizer runtime in the faked-clock scenarios, which
+# the preset's ASAN_OPTIONS allows.
 cmake --workflow --preset asan
 
 tests/tidy.sh build/asan
