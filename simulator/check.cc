@@ -126,6 +126,11 @@ std::vector<verdict> check_invariants(const run_record& record, const std::strin
     }
   }
   if (log.held) log.finding = std::to_string(messages) + " messages";
+  // The daemon always logs "started": none at all means the capture is broken.
+  if (messages == 0) {
+    log.held = false;
+    log.finding = "no message was captured";
+  }
   verdicts.push_back(log);
 
   const bool usual =

@@ -34,7 +34,9 @@ namespace {
 constexpr double SAMPLE_PERIOD = 0.1;
 constexpr double DRAIN_AFTER_EXIT = 0.3;
 constexpr double STOP_GRACE = 5.0;
-constexpr int ZOMBIE_SAMPLES = 3;
+// A child counts as left unreaped once it has been a zombie this long: more
+// than a cycle, with room for a slow, loaded or traced daemon.
+constexpr double ZOMBIE_AGE = 2.0;
 
 double monotonic_now() {
   timespec now{};
@@ -231,7 +233,7 @@ struct runner {
   long daemon_host_pid = -1;
   int last_read[SIM_INPUT_COUNT] = {INT_MIN, INT_MIN};
   std::map<long, double> lpm_started;  // pid -> start time
-  std::map<long, int> zombie_streak;
+  std::map<long, double> zombie_first_seen;
   bool sampling = false;
   bool failed_setup = false;
 
@@ -346,13 +348,14 @@ struct runner {
     if (pid <= 0 || record.daemon_exited) return;
     const int descriptors = count_descriptors(pid);
     std::vector<long> zombies = zombie_children(pid);
-    std::map<long, int> streak;
+    std::map<long, double> first_seen;
     int lingering = 0;
     for (long zombie : zombies) {
-      streak[zombie] = zombie_streak[zombie] + 1;
-      if (streak[zombie] >= ZOMBIE_SAMPLES) ++lingering;
+      const auto known = zombie_first_seen.find(zombie);
+      first_seen[zombie] = known != zombie_first_seen.end() ? known->second : now();
+      if (now() - first_seen[zombie] >= ZOMBIE_AGE) ++lingering;
     }
-    zombie_streak = streak;
+    zombie_first_seen = first_seen;
     record.samples.push_back(process_sample{now(), descriptors, lingering});
     if (as_probe) {
       std::string listing;
@@ -387,8 +390,12 @@ struct runner {
     } else if (verb == "clock") {
       std::string reason;
       clock_setting setting{w[1] + " " + w[2], w.size() == 4};
-      if (!set_fake_clock(setting, &clock, &reason)) text += " failed: " + reason;
-      text = "wall clock set to " + setting.local_time + (setting.frozen ? " (frozen)" : "");
+      if (set_fake_clock(setting, &clock, &reason)) {
+        text = "wall clock set to " + setting.local_time + (setting.frozen ? " (frozen)" : "");
+      } else {
+        failed_setup = true;
+        text = "wall clock not set to " + setting.local_time + ": " + reason;
+      }
     } else if (verb == "signal") {
       const int number = signal_from_name(w[1]);
       const long target = signal_target();
@@ -530,6 +537,7 @@ int run_scenario(const scenario& s, const run_options& options) {
     if (stop_at >= 0 && t >= stop_at && !r.record.daemon_exited) {
       sim_event& event = r.add(event_kind::note, "the daemon did not stop; killed");
       r.show(event, "end", "the daemon did not stop within 5 s; everything is killed");
+      r.failed_setup = true;
       break;
     }
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -34,7 +35,7 @@ bool parse_number(const std::string& word, double* value) {
   char* end = nullptr;
   errno = 0;
   double parsed = strtod(word.c_str(), &end);
-  if (errno != 0 || *end != '\0' || parsed < 0) return false;
+  if (errno != 0 || *end != '\0' || !std::isfinite(parsed) || parsed < 0) return false;
   *value = parsed;
   return true;
 }

@@ -26,8 +26,8 @@ input 0 1
 lpm sleep 0.2
 expect count 3.. lpm -i 60 within 1 4
 expect gpio-read 0 within 3 4
-expect count 1 log stopped within 4 4.7
-expect exit 0 within 4 4.7
+expect count 1 log stopped within 4 6
+expect exit 0 within 4 6
 expect no-zombies
 SCN
   # 9,000 SIGCHLD from 1 s to 4 s, 300 every 0.1 s.
