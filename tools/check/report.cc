@@ -18,8 +18,8 @@ constexpr uint32_t SECONDS_PER_DAY = 86400U;
 constexpr int MAX_FIRINGS = 8;
 constexpr int MAX_CLOCK_CHANGES = 8;
 
-bool option_inputs[BINARY_INPUT_COUNT];
-int present_from_option(int n) { return n >= 0 && n < BINARY_INPUT_COUNT && option_inputs[n]; }
+bool known_inputs[BINARY_INPUT_COUNT];
+int present_from_known(int n) { return n >= 0 && n < BINARY_INPUT_COUNT && known_inputs[n]; }
 
 int key_index(const check_report& report, const char* name) {
   return known_key_index(report.keys, name);
@@ -54,18 +54,17 @@ int64_t seconds_asleep(const void* context, int now_tod) {
 
 void load_config(FILE* file, const check_request& request, check_report* report) {
   if (request.inputs_given) {
-    for (int n = 0; n < BINARY_INPUT_COUNT; ++n) option_inputs[n] = request.inputs[n];
     report->presence = presence_source::option;
-    load_sleep_config_from(file, &report->config, present_from_option);
-    for (int n = 0; n < BINARY_INPUT_COUNT; ++n) report->present[n] = request.inputs[n];
+    for (int n = 0; n < BINARY_INPUT_COUNT; ++n) known_inputs[n] = request.inputs[n];
   } else {
     report->presence = access(STATUS_TOOL_PATH, X_OK) == 0 ? presence_source::status_tool
                                                            : presence_source::status_missing;
-    load_sleep_config_from(file, &report->config, binary_input_present);
-    for (int n = 0; n < BINARY_INPUT_COUNT; ++n) {
-      report->present[n] = binary_input_present(n) != 0;
-    }
+    // Asked once per input, so that the report and the loaded values agree
+    // even if the tool's answer changes meanwhile.
+    for (int n = 0; n < BINARY_INPUT_COUNT; ++n) known_inputs[n] = binary_input_present(n) != 0;
   }
+  load_sleep_config_from(file, &report->config, present_from_known);
+  for (int n = 0; n < BINARY_INPUT_COUNT; ++n) report->present[n] = known_inputs[n];
   // The daemon reads input 1's keys only when input 0 is present too.
   report->inputs_read[0] = report->present[0];
   report->inputs_read[1] = report->present[0] && report->present[1];
