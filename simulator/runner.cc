@@ -419,6 +419,16 @@ struct runner {
   }
 };
 
+// Hands every complete line of pending to handle and keeps the rest.
+void split_lines(std::string* pending, const std::function<void(const std::string&)>& handle) {
+  size_t newline = 0;
+  while ((newline = pending->find('\n')) != std::string::npos) {
+    handle(pending->substr(0, newline));
+    pending->erase(0, newline + 1);
+  }
+}
+
+// Reads what a non-blocking descriptor holds and handles its complete lines.
 void drain_lines(int fd, std::string* pending,
                  const std::function<void(const std::string&)>& handle) {
   char buffer[8192];
@@ -428,11 +438,7 @@ void drain_lines(int fd, std::string* pending,
     pending->append(buffer, static_cast<size_t>(got));
     if (got < static_cast<ssize_t>(sizeof buffer)) break;
   }
-  size_t newline = 0;
-  while ((newline = pending->find('\n')) != std::string::npos) {
-    handle(pending->substr(0, newline));
-    pending->erase(0, newline + 1);
-  }
+  split_lines(pending, handle);
 }
 
 }  // namespace
@@ -574,11 +580,7 @@ int run_scenario(const scenario& s, const run_options& options) {
       ssize_t got = read(report[0], buffer, sizeof buffer);
       if (got > 0) {
         report_pending.append(buffer, static_cast<size_t>(got));
-        size_t newline = 0;
-        while ((newline = report_pending.find('\n')) != std::string::npos) {
-          r.on_report(report_pending.substr(0, newline));
-          report_pending.erase(0, newline + 1);
-        }
+        split_lines(&report_pending, [&r](const std::string& line) { r.on_report(line); });
       } else {
         watched[3].fd = -1;
         report[0] = -1;
@@ -590,12 +592,10 @@ int run_scenario(const scenario& s, const run_options& options) {
       ssize_t got = read(output[0], buffer, sizeof buffer);
       if (got > 0) {
         output_pending.append(buffer, static_cast<size_t>(got));
-        size_t newline = 0;
-        while ((newline = output_pending.find('\n')) != std::string::npos) {
-          sim_event& event = r.add(event_kind::output, output_pending.substr(0, newline));
+        split_lines(&output_pending, [&r](const std::string& line) {
+          sim_event& event = r.add(event_kind::output, line);
           r.show(event, "output", event.text);
-          output_pending.erase(0, newline + 1);
-        }
+        });
       } else if (got == 0) {
         close(output[0]);
         output[0] = -1;

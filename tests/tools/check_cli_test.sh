@@ -14,11 +14,7 @@ golden=$(dirname "$0")/golden
 sample=$source_dir/packaging/settings.sample
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
-failures=0
-fail() {
-  echo "FAIL: $*" >&2
-  failures=$((failures + 1))
-}
+source "$(dirname "$0")/test_lib.sh"
 
 # expect_status STATUS ARGS...: runs the checker, keeps stdout and stderr.
 expect_status() {
@@ -125,8 +121,4 @@ for file in "$scratch"/empty "$scratch"/zeros "$scratch"/long "$scratch"/random*
   done
 done
 
-if [[ $failures -ne 0 ]]; then
-  echo "$failures failures" >&2
-  exit 1
-fi
-echo "check_cli: all passed"
+finish "check_cli: all"

@@ -12,11 +12,7 @@ build_dir=$1
 source_dir=$2
 stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT
-failures=0
-fail() {
-  echo "FAIL: $*" >&2
-  failures=$((failures + 1))
-}
+source "$(dirname "$0")/test_lib.sh"
 
 install_tree() {
   DESTDIR=$stage cmake --install "$build_dir" --prefix /usr >"$stage.log" 2>&1 ||
@@ -84,8 +80,4 @@ install_tree
 cmp -s "$stage/opt/dormix/etc/settings.sample" "$source_dir/packaging/settings.sample" ||
   fail "a second install did not refresh the sample"
 
-if [[ $failures -ne 0 ]]; then
-  echo "$failures failures" >&2
-  exit 1
-fi
-echo "install_tree: all passed"
+finish "install_tree: all"

@@ -9,11 +9,7 @@ for command in groff man; do
 done
 source_dir=$1
 man_dir=$source_dir/man
-failures=0
-fail() {
-  echo "FAIL: $*" >&2
-  failures=$((failures + 1))
-}
+source "$(dirname "$0")/test_lib.sh"
 
 for page in dormix.8 dormix-check.8 dormix-settings.5; do
   file=$man_dir/$page
@@ -53,8 +49,4 @@ for key in $(grep -o '^MOD_DORMIX_[A-Z0-9_]*' "$source_dir/packaging/settings.sa
   grep -q -- "$key" <<<"$settings_page" || fail "dormix-settings(5) does not describe $key"
 done
 
-if [[ $failures -ne 0 ]]; then
-  echo "$failures failures" >&2
-  exit 1
-fi
-echo "man_pages: all passed"
+finish "man_pages: all"

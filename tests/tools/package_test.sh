@@ -12,11 +12,7 @@ build_dir=$1
 architecture=${2:-$(dpkg --print-architecture)}
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
-failures=0
-fail() {
-  echo "FAIL: $*" >&2
-  failures=$((failures + 1))
-}
+source "$(dirname "$0")/test_lib.sh"
 
 (cd "$build_dir" && cpack -G DEB -B "$scratch" >"$scratch/cpack.log" 2>&1) ||
   { cat "$scratch/cpack.log" >&2; echo "FAIL: cpack" >&2; exit 1; }
@@ -47,8 +43,4 @@ grep -q 'settings.sample /opt/dormix/etc/settings' "$scratch/control/postinst" |
 dpkg-deb -x "$package" "$scratch/root"
 file "$scratch/root/usr/sbin/dormix" | grep -q stripped || fail "daemon not stripped"
 
-if [[ $failures -ne 0 ]]; then
-  echo "$failures failures" >&2
-  exit 1
-fi
-echo "deb_package: $(basename "$package") passed"
+finish "deb_package: $(basename "$package")"
