@@ -13,10 +13,10 @@ need_packages() {
   fi
   echo "installing: ${missing[*]}"
   if [ -z "${DORMIX_APT_UPDATED:-}" ]; then
-    apt-get update -qq >/dev/null || return 1
+    apt-get -o DPkg::Lock::Timeout=600 update -qq >/dev/null || return 1
     export DORMIX_APT_UPDATED=1
   fi
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=600 install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 }
 
 # Packages every build needs.
