@@ -3,6 +3,7 @@
 
 #include <cstdint>
 
+#include "daemon/wakeup.h"
 #include "settings/settings.h"
 
 /// How one binary input has been holding its sleep level.
@@ -23,14 +24,15 @@ struct controller_state {
   input_trigger triggers[BINARY_INPUT_COUNT];
 };
 
-/// The outside world as the controller sees it; tests script it.
+/// The outside world as the controller sees it. Every call gets `context`,
+/// so that tests and the checker's replays script the world without globals.
 struct controller_platform {
-  int (*seconds_of_day)();
-  int (*monotonic_seconds)();
-  int (*binary_input_present)(int n);
-  int (*binary_input_read)(int n);
-  int (*enter_sleep)(int32_t wake_bin, int32_t wake_delay_enabled, uint32_t wake_delay_second,
-                     int32_t wake_time_enabled, int32_t wake_hour, int32_t wake_minute);
+  void* context;
+  int (*seconds_of_day)(void* context);
+  int (*monotonic_seconds)(void* context);
+  int (*binary_input_present)(void* context, int n);
+  int (*binary_input_read)(void* context, int n);
+  int (*enter_sleep)(void* context, const wake_params& params);
 };
 
 /// Differences of clock readings wrap like the 32-bit counters they are.
@@ -41,6 +43,10 @@ int32_t sleep_time_of_day(uint32_t hour, uint32_t minute);
 
 /// Seconds an input must hold its level: the setting, or 1 for 0.
 int32_t input_hold(uint32_t sleep_bin_second);
+
+/// Whether the time-of-day rule is armed for a daemon that starts at the
+/// local second of the day now_tod: only if the sleep time is still ahead.
+bool sleep_time_armed_at_start(int32_t sleep_tod, int now_tod);
 
 /// Time-of-day rule for one cycle: re-arms when the time of day went
 /// backwards, and returns true when the rule fires (which disarms it).

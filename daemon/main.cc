@@ -6,8 +6,8 @@
 #include <cstring>
 
 #include "daemon/controller.h"
+#include "daemon/enter_sleep.h"
 #include "daemon/time_of_day.h"
-#include "daemon/wakeup.h"
 #include "device/binary_input.h"
 #include "device/monotonic.h"
 #include "settings/settings.h"
@@ -48,6 +48,13 @@ void restore_signal_dispositions() {
   signal(SIGCHLD, SIG_DFL);
 }
 
+// The router itself: the controller's calls go straight to the system.
+int system_seconds_of_day(void* /*context*/) { return seconds_of_day(); }
+int system_monotonic_seconds(void* /*context*/) { return monotonic_seconds(); }
+int system_input_present(void* /*context*/, int n) { return binary_input_present(n); }
+int system_input_read(void* /*context*/, int n) { return binary_input_read(n); }
+int system_enter_sleep(void* /*context*/, const wake_params& params) { return enter_sleep(params); }
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -64,8 +71,9 @@ int main(int argc, char** argv) {
   sleep_config config{};
   load_sleep_config(&config, binary_input_present);
 
-  const controller_platform platform{seconds_of_day, monotonic_seconds, binary_input_present,
-                                     binary_input_read, enter_sleep};
+  const controller_platform platform{
+      nullptr,           system_seconds_of_day, system_monotonic_seconds, system_input_present,
+      system_input_read, system_enter_sleep};
   controller_state state{};
   controller_start(&state, config, platform);
   while (got_signal == 0) {

@@ -1,7 +1,10 @@
-// The wake-up interval handed to the low-power tool and its command line.
+// The wake-up interval handed to the low-power tool and its command line:
+// arithmetic only, shared by the daemon and the settings checker.
 #pragma once
 
 #include <cstdint>
+
+#include "settings/settings.h"
 
 inline constexpr const char* LPM_PATH = "/usr/sbin/lpm";
 inline constexpr uint32_t NO_WAKE_INTERVAL = 0xFFFFFFFFU;
@@ -18,6 +21,9 @@ struct wake_params {
   int32_t wake_minute;
 };
 
+/// The wake-up settings as every firing passes them on.
+wake_params wake_params_from(const sleep_config& config);
+
 /// Seconds until the wake-up: the fixed delay or the time left until the wake
 /// time (tomorrow if it is now or past), whichever is smaller; NO_WAKE_INTERVAL
 /// when neither applies. now_tod is the local second of the day.
@@ -28,8 +34,3 @@ uint32_t wake_interval(const wake_params& params, int now_tod);
 /// LPM_NUMBER_SIZE bytes). Returns how many there are, or 0 when there is no
 /// wake-up rule and the tool must not run.
 int lpm_arguments(int32_t wake_bin, uint32_t interval, char* number, const char* arguments[4]);
-
-/// Works out the wake-up and runs the low-power tool, waiting for it; logs
-/// the no-wake-rule message instead when nothing could wake the router.
-int enter_sleep(int32_t wake_bin, int32_t wake_delay_enabled, uint32_t wake_delay_second,
-                int32_t wake_time_enabled, int32_t wake_hour, int32_t wake_minute);

@@ -9,6 +9,7 @@
 #include <ctime>
 #include <string>
 
+#include "daemon/time_of_day.h"
 #include "tools/check/clock_rule.h"
 #include "tools/check/report.h"
 
@@ -290,7 +291,7 @@ TEST(CheckClock, LocalMomentsAreParsedStrictly) {
   EXPECT_FALSE(parse_local_moment("2026-06-01 10:00", &moment));
   EXPECT_FALSE(parse_local_moment("2026-06-01 10:00:00x", &moment));
   EXPECT_TRUE(parse_local_moment("2026-06-01 10:00:00", &moment));
-  EXPECT_EQ(local_seconds_of_day(moment), 36000);
+  EXPECT_EQ(seconds_of_day_at(moment), 36000);
 }
 
 TEST(CheckClock, FindsTheChangesOfTheLocalOffset) {

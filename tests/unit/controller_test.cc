@@ -22,10 +22,11 @@ struct scripted_router {
   std::vector<int64_t> last_wake;  // the six wake-up values of the last sleep
 };
 
-scripted_router router;
+scripted_router& router_of(void* context) { return *static_cast<scripted_router*>(context); }
 
-int scripted_seconds_of_day() { return router.time_of_day; }
-int scripted_monotonic_seconds() {
+int scripted_seconds_of_day(void* context) { return router_of(context).time_of_day; }
+int scripted_monotonic_seconds(void* context) {
+  scripted_router& router = router_of(context);
   const int now = router.monotonic;
   if (!router.monotonic_steps.empty()) {
     router.monotonic += router.monotonic_steps.front();
@@ -33,24 +34,28 @@ int scripted_monotonic_seconds() {
   }
   return now;
 }
-int scripted_present(int n) {
+int scripted_present(void* context, int n) {
+  scripted_router& router = router_of(context);
   ++router.presence_queries;
   return (router.present_mask >> n) & 1;
 }
-int scripted_read(int n) {
+int scripted_read(void* context, int n) {
+  scripted_router& router = router_of(context);
   ++router.level_reads[n];
   return router.levels[n];
 }
-int recorded_sleep(int32_t wake_bin, int32_t wake_delay_enabled, uint32_t wake_delay_second,
-                   int32_t wake_time_enabled, int32_t wake_hour, int32_t wake_minute) {
+int recorded_sleep(void* context, const wake_params& params) {
+  scripted_router& router = router_of(context);
   ++router.sleeps;
-  router.last_wake = {wake_bin,          wake_delay_enabled, wake_delay_second,
-                      wake_time_enabled, wake_hour,          wake_minute};
+  router.last_wake = {params.wake_bin,          params.wake_delay_enabled, params.wake_delay_second,
+                      params.wake_time_enabled, params.wake_hour,          params.wake_minute};
   return 0;
 }
 
-const controller_platform SCRIPTED{scripted_seconds_of_day, scripted_monotonic_seconds,
-                                   scripted_present, scripted_read, recorded_sleep};
+controller_platform scripted(scripted_router* router) {
+  return controller_platform{router,           scripted_seconds_of_day, scripted_monotonic_seconds,
+                             scripted_present, scripted_read,           recorded_sleep};
+}
 
 constexpr int at(int hour, int minute, int second = 0) {
   return hour * 3600 + minute * 60 + second;
@@ -58,17 +63,16 @@ constexpr int at(int hour, int minute, int second = 0) {
 
 class ControllerTest : public ::testing::Test {
  protected:
-  void SetUp() override { router = scripted_router{}; }
-
-  void start() { controller_start(&state, config, SCRIPTED); }
+  void start() { controller_start(&state, config, scripted(&router)); }
 
   // Runs one cycle and tells whether it asked for sleep (how many times).
   int cycle() {
     const int before = router.sleeps;
-    controller_cycle(&state, config, SCRIPTED);
+    controller_cycle(&state, config, scripted(&router));
     return router.sleeps - before;
   }
 
+  scripted_router router{};
   sleep_config config{};
   controller_state state{};
 };

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "daemon/controller.h"
+#include "daemon/time_of_day.h"
 
 namespace {
 
@@ -13,12 +14,6 @@ long local_offset(time_t t) {
 }
 
 }  // namespace
-
-int local_seconds_of_day(time_t t) {
-  tm local{};
-  if (localtime_r(&t, &local) == nullptr) return 0;
-  return local.tm_hour * 3600 + local.tm_min * 60 + local.tm_sec;
-}
 
 int find_clock_changes(time_t from, time_t to, clock_change* changes, int max) {
   // Offsets in use change at most once in a few weeks; an hourly probe finds
@@ -50,10 +45,10 @@ int replay_time_rule(int32_t sleep_tod, time_t from, time_t to, sleep_length asl
                      const void* context, time_t* firings, int max) {
   controller_state state{};
   state.sleep_tod = sleep_tod;
-  state.sleep_time_armed = local_seconds_of_day(from) < sleep_tod;
+  state.sleep_time_armed = sleep_time_armed_at_start(sleep_tod, seconds_of_day_at(from));
   int count = 0;
   for (time_t t = from; t < to; ++t) {
-    const int now_tod = local_seconds_of_day(t);
+    const int now_tod = seconds_of_day_at(t);
     if (!time_rule_fires(&state, 1, now_tod)) continue;
     if (count < max) firings[count] = t;
     ++count;

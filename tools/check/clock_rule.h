@@ -11,9 +11,6 @@ struct clock_change {
   long offset_after;
 };
 
-/// Local second of the day at t, as the daemon computes it.
-int local_seconds_of_day(time_t t);
-
 /// The changes of the local offset in [from, to), at most max of them.
 int find_clock_changes(time_t from, time_t to, clock_change* changes, int max);
 

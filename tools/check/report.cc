@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "daemon/controller.h"
+#include "daemon/time_of_day.h"
 #include "daemon/wakeup.h"
 #include "device/binary_input.h"
 #include "device/status.h"
@@ -34,15 +35,6 @@ int key_line(const check_report& report, const char* name) {
 int first_line_of(const check_report& report, const char* first, const char* second) {
   const int line = key_line(report, first);
   return line != 0 ? line : key_line(report, second);
-}
-
-wake_params wake_params_of(const sleep_config& config) {
-  return wake_params{static_cast<int32_t>(config.wakeup_bin_enabled),
-                     static_cast<int32_t>(config.wakeup_delay_enabled),
-                     config.wakeup_delay_second,
-                     static_cast<int32_t>(config.wakeup_time_enabled),
-                     static_cast<int32_t>(config.wakeup_time_hour),
-                     static_cast<int32_t>(config.wakeup_time_minute)};
 }
 
 // A router woken only by an input may sleep any length of time; the replay
@@ -209,12 +201,12 @@ void check_clock_change(check_report* report, const clock_change& change, int li
     format_local_date(firings[i], day);
     if (strcmp(day, day_before) != 0 && strcmp(day, day_after) != 0) continue;
     on_day[count++] = firings[i];
-    usual = usual && local_seconds_of_day(firings[i]) == expected_tod;
+    usual = usual && seconds_of_day_at(firings[i]) == expected_tod;
   }
   if (count == 1 && usual) return;
 
-  const int from_tod = local_seconds_of_day(change.at - 1) + 1;
-  const int to_tod = local_seconds_of_day(change.at);
+  const int from_tod = seconds_of_day_at(change.at - 1) + 1;
+  const int to_tod = seconds_of_day_at(change.at);
   const bool forward = change.offset_after > change.offset_before;
   char change_text[96];
   snprintf(change_text, sizeof change_text, "on %s the local clock %s from %02d:%02d to %02d:%02d",
@@ -259,14 +251,14 @@ void find_next_time_firing(check_report* report) {
                        &report->config, &firing, 1) > 0;
   if (!report->time_rule_fires_soon) return;
   report->time_rule_next = firing;
-  report->time_rule_call = lpm_call_at(report->config, local_seconds_of_day(firing));
+  report->time_rule_call = lpm_call_at(report->config, seconds_of_day_at(firing));
 }
 
 }  // namespace
 
 lpm_call lpm_call_at(const sleep_config& config, int now_tod) {
   lpm_call call{};
-  call.interval = wake_interval(wake_params_of(config), now_tod);
+  call.interval = wake_interval(wake_params_from(config), now_tod);
   char number[LPM_NUMBER_SIZE];
   const char* arguments[4];
   const int count = lpm_arguments(static_cast<int32_t>(config.wakeup_bin_enabled), call.interval,
@@ -284,7 +276,7 @@ bool build_report(FILE* file, const check_request& request, check_report* report
   *report = check_report{};
   report->path = request.path;
   report->at = request.at;
-  report->at_tod = local_seconds_of_day(request.at);
+  report->at_tod = seconds_of_day_at(request.at);
   known_keys_fill(report->keys);
   if (!lint_settings(file, report->keys, &report->findings)) return false;
   load_config(file, request, report);
