@@ -5,46 +5,55 @@
 #include <cstdio>
 #include <cstring>
 
-#include "device/status.h"
-
 int gpio_fd = -1;
-std::atomic<int> gpio_lock{0};
+int gpio_lock = 0;
 
-int binary_input_present_from(const char* status_tool, int n) {
+namespace {
+
+const gpio_device router_gpio{GPIO_DEVICE_PATH, &gpio_fd, &gpio_lock};
+
+}  // namespace
+
+int binary_input_present_with(status_cache_record* cache, const status_source& source, int n) {
   bool unnumbered = false;
   if (n == 0) {
-    unnumbered = strcmp(status_get_from(status_tool, "ports", "Binary Input"), STATUS_MISSING) != 0;
+    unnumbered =
+        strcmp(status_get_with(cache, source, "ports", "Binary Input"), STATUS_MISSING) != 0;
   }
   char key[32];
   snprintf(key, sizeof key, "Binary Input %d", n);
-  const bool numbered = strcmp(status_get_from(status_tool, "ports", key), STATUS_MISSING) != 0;
+  const bool numbered = strcmp(status_get_with(cache, source, "ports", key), STATUS_MISSING) != 0;
   return numbered || unnumbered ? 1 : 0;
 }
 
-int binary_input_present(int n) { return binary_input_present_from(STATUS_TOOL_PATH, n); }
+int binary_input_present(int n) {
+  return binary_input_present_with(&status_cache, router_status_source(), n);
+}
 
-int binary_input_read(int n) {
+int binary_input_read_on(const gpio_device& device, int n) {
   int level = 0;
   if (n == 0) {
-    level = gpio_ioctl(GPIO_READ_INPUT0, 0);
+    level = gpio_ioctl_on(device, GPIO_READ_INPUT0, 0);
   } else if (n == 1) {
-    level = gpio_ioctl(GPIO_READ_INPUT1, 0);
+    level = gpio_ioctl_on(device, GPIO_READ_INPUT1, 0);
   }
   return level < 0 ? 0 : level;
 }
 
-int gpio_ioctl_at(const char* device, unsigned long request, unsigned long argument) {
-  while (gpio_lock.exchange(1) != 0) {
+int binary_input_read(int n) { return binary_input_read_on(router_gpio, n); }
+
+int gpio_ioctl_on(const gpio_device& device, unsigned long request, unsigned long argument) {
+  while (__atomic_exchange_n(device.lock, 1, __ATOMIC_ACQUIRE) != 0) {
   }
-  if (gpio_fd < 0) gpio_fd = open(device, O_RDWR);
+  if (*device.fd < 0) *device.fd = open(device.path, O_RDWR);
   // Read under the lock: another thread may be storing it.
-  const int fd = gpio_fd;
-  std::atomic_thread_fence(std::memory_order_seq_cst);
-  gpio_lock.store(0, std::memory_order_relaxed);
+  const int fd = *device.fd;
+  __atomic_thread_fence(__ATOMIC_SEQ_CST);
+  __atomic_store_n(device.lock, 0, __ATOMIC_RELAXED);
   if (fd < 0) return -1;
   return ioctl(fd, request, argument);
 }
 
 int gpio_ioctl(unsigned long request, unsigned long argument) {
-  return gpio_ioctl_at(GPIO_DEVICE_PATH, request, argument);
+  return gpio_ioctl_on(router_gpio, request, argument);
 }

@@ -91,11 +91,11 @@ long collect_output(int fd, pid_t pid, char* kept, long capacity, int* status, b
   }
 }
 
-bool refresh_output(const char* tool, const char* section) {
+bool refresh_output(status_cache_record* cache, const status_source& source, const char* section) {
   int ends[2];
   if (pipe(ends) != 0) return false;
   set_child_stdout(ends[1]);
-  pid_t pid = spawn(tool, "-v", section, nullptr);
+  pid_t pid = spawn(source.tool, "-v", section, nullptr);
   if (pid < 0) {
     close(ends[0]);
     return false;
@@ -110,26 +110,37 @@ bool refresh_output(const char* tool, const char* section) {
   if (status != 0 || length < 0) return false;
 
   captured[length] = '\0';
-  memcpy(status_cache.output, captured, static_cast<size_t>(length) + 1);
-  strncpy(status_cache.section, section, sizeof status_cache.section - 1);
-  status_cache.section[sizeof status_cache.section - 1] = '\0';
-  status_cache.expires = static_cast<int32_t>(static_cast<uint32_t>(monotonic_seconds()) + 1U);
+  memcpy(cache->output, captured, static_cast<size_t>(length) + 1);
+  strncpy(cache->section, section, sizeof cache->section - 1);
+  cache->section[sizeof cache->section - 1] = '\0';
+  const auto now = static_cast<uint32_t>(source.seconds(source.context));
+  cache->expires = static_cast<int32_t>(now + 1U);
   return true;
 }
 
-bool cache_is_fresh(const char* section) {
-  return strcmp(status_cache.section, section) == 0 && monotonic_seconds() <= status_cache.expires;
+bool cache_is_fresh(const status_cache_record& cache, const status_source& source,
+                    const char* section) {
+  return strcmp(cache.section, section) == 0 && source.seconds(source.context) <= cache.expires;
 }
+
+int router_seconds(void* /*context*/) { return monotonic_seconds(); }
 
 }  // namespace
 
-const char* status_get_from(const char* tool, const char* section, const char* key) {
-  const char* text = status_cache.output;
-  if (!cache_is_fresh(section) && !refresh_output(tool, section)) text = "";
-  if (!status_scan(text, key, status_cache.value)) strcpy(status_cache.value, STATUS_MISSING);
-  return status_cache.value;
+status_source router_status_source() {
+  return status_source{STATUS_TOOL_PATH, router_seconds, nullptr};
+}
+
+const char* status_get_with(status_cache_record* cache, const status_source& source,
+                            const char* section, const char* key) {
+  const char* text = cache->output;
+  if (!cache_is_fresh(*cache, source, section) && !refresh_output(cache, source, section)) {
+    text = "";
+  }
+  if (!status_scan(text, key, cache->value)) strcpy(cache->value, STATUS_MISSING);
+  return cache->value;
 }
 
 const char* status_get(const char* section, const char* key) {
-  return status_get_from(STATUS_TOOL_PATH, section, key);
+  return status_get_with(&status_cache, router_status_source(), section, key);
 }

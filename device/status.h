@@ -23,9 +23,22 @@ extern thread_local status_cache_record status_cache;
 /// returns true, or returns false for "N/A".
 bool status_scan(const char* text, const char* key, char* value);
 
-/// status_get with another tool in place of the router's; for tests.
-const char* status_get_from(const char* tool, const char* section, const char* key);
+/// Where status values come from: the tool to run, and the clock in whole
+/// seconds by which cached output expires (context is passed to it).
+struct status_source {
+  const char* tool;
+  int (*seconds)(void* context);
+  void* context;
+};
+
+/// The router's: STATUS_TOOL_PATH, and monotonic_seconds.
+status_source router_status_source();
 
 /// The value of key in section, or "N/A". The result lives in this thread's
 /// cache and is overwritten by its next call.
 const char* status_get(const char* section, const char* key);
+
+/// status_get with cache and source in place of this thread's status_cache
+/// and the router's; the result lives in cache->value.
+const char* status_get_with(status_cache_record* cache, const status_source& source,
+                            const char* section, const char* key);

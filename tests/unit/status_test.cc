@@ -4,7 +4,6 @@
 #include <ctime>
 #include <string>
 
-#include "device/monotonic.h"
 #include "device/status.h"
 #include "test_support.h"
 
@@ -48,11 +47,10 @@ TEST(StatusScan, FindsTheFirstLineThatBeginsWithTheKey) {
 namespace {
 
 // A status tool that logs each run, prints the file "output" and fails while
-// the file "fail" exists.
+// the file "fail" exists; the cache and its clock belong to the test.
 class StatusToolTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    status_cache = status_cache_record{};
     write_file(tool(),
                "#!/bin/sh\n"
                "d=$(dirname \"$0\")\n"
@@ -61,13 +59,21 @@ class StatusToolTest : public ::testing::Test {
                "cat \"$d/output\"\n",
                true);
     write_file(scratch.file("output"), "Binary Input 0: on\nUptime: 5\n");
+    tool_path = tool();
   }
   std::string tool() const { return scratch.file("status"); }
   int runs() const { return count_lines(scratch.file("runs")); }
   std::string get(const char* section, const char* key) {
-    return status_get_from(tool().c_str(), section, key);
+    return status_get_with(&cache, source(), section, key);
+  }
+  status_source source() {
+    return status_source{tool_path.c_str(),
+                         [](void* context) { return *static_cast<int*>(context); }, &now};
   }
   scratch_dir scratch;
+  std::string tool_path;
+  status_cache_record cache{};
+  int now = 1000;  // the cache's clock, in whole seconds
 };
 
 }  // namespace
@@ -81,30 +87,27 @@ TEST_F(StatusToolTest, CachedOutputServesCallsWithinASecond) {
 
 TEST_F(StatusToolTest, ExpiredOutputIsFetchedAgain) {
   EXPECT_EQ(get("ports", "Uptime"), "5");
-  status_cache.expires -= 2;  // as if two seconds had passed
+  now += 2;
   write_file(scratch.file("output"), "Uptime: 7\n");
   EXPECT_EQ(get("ports", "Uptime"), "7");
   EXPECT_EQ(runs(), 2);
 }
 
-TEST_F(StatusToolTest, FreshThroughTheExpirySecond) {
+TEST_F(StatusToolTest, FreshThroughTheNextSecond) {
   EXPECT_EQ(get("ports", "Uptime"), "5");
-  const int now = monotonic_seconds();
-  status_cache.expires = now;
+  EXPECT_EQ(cache.expires, 1001);
+  now = 1001;
   get("ports", "Uptime");
-  const int after_fresh = runs();
-  // Only when the second has not changed meanwhile is the outcome certain.
-  if (monotonic_seconds() == now) {
-    EXPECT_EQ(after_fresh, 1) << "expires == now is still fresh";
-  }
-  status_cache.expires = monotonic_seconds() - 1;
+  EXPECT_EQ(runs(), 1) << "expires == now is still fresh";
+  now = 1002;
   get("ports", "Uptime");
-  EXPECT_EQ(runs(), after_fresh + 1) << "expires < now is stale";
+  EXPECT_EQ(runs(), 2) << "expires < now is stale";
+  EXPECT_EQ(cache.expires, 1003) << "the new output expires a second after its fetch";
 }
 
 TEST_F(StatusToolTest, StaleOutputIsNoFallback) {
   EXPECT_EQ(get("ports", "Uptime"), "5");
-  status_cache.expires -= 2;
+  now += 2;
   write_file(scratch.file("fail"), "");
   EXPECT_EQ(get("ports", "Uptime"), "N/A");
 }
@@ -139,7 +142,7 @@ TEST_F(StatusToolTest, OverlongSectionNameNeverMatchesTheCache) {
   get(section.c_str(), "Uptime");
   get(section.c_str(), "Uptime");
   EXPECT_EQ(runs(), 2);
-  EXPECT_EQ(std::string(status_cache.section), section.substr(0, 31));
+  EXPECT_EQ(std::string(cache.section), section.substr(0, 31));
 }
 
 TEST_F(StatusToolTest, OutputLargerThanAPipeIsDrainedAndCut) {
@@ -149,7 +152,7 @@ TEST_F(StatusToolTest, OutputLargerThanAPipeIsDrainedAndCut) {
   write_file(scratch.file("output"), big);
   EXPECT_EQ(get("ports", "Uptime"), "5");
   EXPECT_EQ(get("ports", "Late"), "N/A") << "only the first 4095 bytes are scanned";
-  EXPECT_EQ(strlen(status_cache.output), static_cast<size_t>(STATUS_OUTPUT_MAX));
+  EXPECT_EQ(strlen(cache.output), static_cast<size_t>(STATUS_OUTPUT_MAX));
 }
 
 TEST_F(StatusToolTest, OutputOfExactlyTheBufferIsKept) {
@@ -175,5 +178,6 @@ TEST_F(StatusToolTest, BackgroundChildHoldingThePipeDoesNotHang) {
 }
 
 TEST_F(StatusToolTest, MissingToolIsNotAvailable) {
-  EXPECT_EQ(status_get_from("/nonexistent/status", "ports", "Uptime"), std::string("N/A"));
+  tool_path = "/nonexistent/status";
+  EXPECT_EQ(get("ports", "Uptime"), "N/A");
 }
