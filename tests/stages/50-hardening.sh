@@ -15,5 +15,5 @@ cmake --workflow --preset asan
 
 tests/tidy.sh build/asan
 
-# Both targets run side by side, so this takes about FUZZ_SECONDS.
+# The targets run two at a time, so this takes about twice FUZZ_SECONDS.
 FUZZ_SECONDS=${FUZZ_SECONDS:-20} cmake --workflow --preset fuzz
