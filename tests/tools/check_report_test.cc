@@ -12,6 +12,8 @@
 #include "daemon/time_of_day.h"
 #include "tools/check/clock_rule.h"
 #include "tools/check/report.h"
+#include "tools/check/time_rule_firings.h"
+#include "tools/check/value_checks.h"
 
 namespace {
 
