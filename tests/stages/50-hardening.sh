@@ -1,5 +1,5 @@
 # Hardening: the unit tests, the fuzz corpus replay and the simulated router's
-# scenarios under ASan+UBSan, clang-tidy over the daemon's sources, and a short
+# scenarios under ASan+UBSan, clang-tidy over the daemon's and the checker's sources, and a short
 # run of each fuzz target.
 set -euo pipefail
 source tests/lib.sh

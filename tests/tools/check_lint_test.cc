@@ -94,7 +94,7 @@ TEST(CheckLint, LinesTheDaemonReadsAsTheyLookPassClean) {
       "OTHER_MODULE_SETTING=on\nWIFI_SSID=home\n",    // other programs' keys
       "MOD_DORMIX_ENABLED=\"\"\n#MOD_DORMIX note\n",  // hash line without "="
       "\xEF\xBB\xBF# a mark before a comment\nMOD_DORMIX_ENABLED=1\n",
-      "MOD_DORMIX_ENABLED=1\r",                      // a last carriage return alone
+      "MOD_DORMIX_ENABLED=1\r",  // a last carriage return alone
   };
   for (const char* text : clean) {
     SCOPED_TRACE(text);
@@ -153,8 +153,9 @@ TEST(CheckLint, OnlyLinesLongerThanTheDaemonsReadFallApart) {
   lint_text(std::string(capacity, 'x') + "MOD_DORMIX_ENABLED=1\n", &result);
   EXPECT_EQ(result.findings.key_line[known_key_index(result.keys, "MOD_DORMIX_ENABLED")], 1);
   ASSERT_EQ(result.findings.warning_count, 1);
-  EXPECT_NE(strstr(result.findings.warnings[0].text, "from character 16384 on, as the next line "
-                                                      "(\"MOD_DORMIX_ENABLED=1?\")"),
+  EXPECT_NE(strstr(result.findings.warnings[0].text,
+                   "from character 16384 on, as the next line "
+                   "(\"MOD_DORMIX_ENABLED=1?\")"),
             nullptr)
       << result.findings.warnings[0].text;
 }

@@ -276,8 +276,8 @@ TEST(CheckReport, ALevelZeroRuleIsTheLevelOfAMissingDriver) {
   };
   for (const row& r : rows) {
     SCOPED_TRACE(r.settings);
-    const std::string found = warnings_of(*report_on(r.settings, "2026-06-01 10:00:00"),
-                                          WARN_LEVEL_ZERO);
+    const std::string found =
+        warnings_of(*report_on(r.settings, "2026-06-01 10:00:00"), WARN_LEVEL_ZERO);
     if (r.expected[0] == '\0') {
       EXPECT_EQ(found, "");
     } else {

@@ -292,7 +292,7 @@ bool lint_settings(FILE* file, const known_key keys[KNOWN_KEY_COUNT], check_find
         position >= 0 && next >= position ? static_cast<size_t>(next - position) : strlen(raw);
     position = next;
     const bool ended = bytes > 0 && raw[bytes - 1] == '\n';
-    if (memchr(raw, '\0', bytes) != nullptr) {
+    if (strlen(raw) < bytes) {
       add_warning(findings, line, WARN_NUL,
                   "line holds a NUL byte: the daemon ignores the rest of the line after it");
     }

@@ -7,7 +7,8 @@
 
 namespace {
 
-constexpr time_t DAY = 86400;
+constexpr time_t HOUR = 3600;
+constexpr time_t DAY = 24 * HOUR;
 constexpr int MAX_FIRINGS = 8;
 constexpr int MAX_CLOCK_CHANGES = 8;
 
@@ -27,7 +28,7 @@ void describe_firings(const time_t* firings, int count, char* out, size_t size) 
 void check_clock_change(check_report* report, const clock_change& change, int line) {
   time_t firings[MAX_FIRINGS];
   const int total =
-      replay_time_rule(report->sleep_tod, change.at - 30 * 3600, change.at + 30 * 3600,
+      replay_time_rule(report->sleep_tod, change.at - 30 * HOUR, change.at + 30 * HOUR,
                        lpm_sleep_length, &report->config, firings, MAX_FIRINGS);
   char day_before[16];
   char day_after[16];
@@ -86,15 +87,13 @@ void check_daylight_saving(check_report* report) {
   for (int i = 0; i < count; ++i) check_clock_change(report, changes[i], line);
 }
 
-
 void find_next_time_firing(check_report* report) {
   if (report->config.sleep_time_enabled == 0) return;
   time_t firing = 0;
   report->time_rule_fires_soon =
-      replay_time_rule(report->sleep_tod, report->at, report->at + 2 * DAY + 3600, lpm_sleep_length,
+      replay_time_rule(report->sleep_tod, report->at, report->at + 2 * DAY + HOUR, lpm_sleep_length,
                        &report->config, &firing, 1) > 0;
   if (!report->time_rule_fires_soon) return;
   report->time_rule_next = firing;
   report->time_rule_call = lpm_call_at(report->config, seconds_of_day_at(firing));
 }
-

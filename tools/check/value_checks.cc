@@ -15,8 +15,9 @@ constexpr uint32_t SECONDS_PER_DAY = 86400U;
 void check_sleep_time(check_report* report) {
   const sleep_config& config = report->config;
   if (config.sleep_time_hour <= 23 && config.sleep_time_minute <= 59) return;
-  const int line = config.sleep_time_hour > 23 ? report_key_line(*report, "MOD_DORMIX_SLEEP_TIME0_HOUR")
-                                               : report_key_line(*report, "MOD_DORMIX_SLEEP_TIME0_MINUTE");
+  const int line = config.sleep_time_hour > 23
+                       ? report_key_line(*report, "MOD_DORMIX_SLEEP_TIME0_HOUR")
+                       : report_key_line(*report, "MOD_DORMIX_SLEEP_TIME0_MINUTE");
   const int32_t tod = report->sleep_tod;
   const char* off = config.sleep_time_enabled != 0 ? "" : " (the rule is off)";
   if (tod >= DAY) {
@@ -67,12 +68,12 @@ void check_signed_values(check_report* report) {
   const sleep_config& config = report->config;
   constexpr uint32_t negative = 0x80000000U;
   if (config.sleep_delay_second >= negative) {
-    add_warning(&report->findings, report_key_line(*report, "MOD_DORMIX_SLEEP_DELAY0_SECOND"), WARN_SIGNED,
-                "sleep delay %" PRIu32
-                " s counts as negative in the daemon's signed arithmetic: the delay rule fires on "
-                "the first cycle and on every cycle after it%s",
-                config.sleep_delay_second,
-                config.sleep_delay_enabled != 0 ? "" : " (the rule is off)");
+    add_warning(
+        &report->findings, report_key_line(*report, "MOD_DORMIX_SLEEP_DELAY0_SECOND"), WARN_SIGNED,
+        "sleep delay %" PRIu32
+        " s counts as negative in the daemon's signed arithmetic: the delay rule fires on "
+        "the first cycle and on every cycle after it%s",
+        config.sleep_delay_second, config.sleep_delay_enabled != 0 ? "" : " (the rule is off)");
   }
   for (int n = 0; n < BINARY_INPUT_COUNT; ++n) {
     if (!report->inputs_read[n] || config.sleep_bin_second[n] < negative) continue;
