@@ -37,8 +37,13 @@ void open_standard_descriptors() {
 }
 
 // A parent may hand over blocked stop signals or an ignored SIGCHLD; either
-// would make the daemon unstoppable or every child's status unknowable.
+// would make the daemon unstoppable or every child's status unknowable. The
+// handlers come first: a stop signal already pending is delivered on the
+// unblock, and must only set the flag.
 void restore_signal_dispositions() {
+  signal(SIGINT, handle_stop_signal);
+  signal(SIGTERM, handle_stop_signal);
+  signal(SIGQUIT, handle_stop_signal);
   sigset_t stop_signals;
   sigemptyset(&stop_signals);
   sigaddset(&stop_signals, SIGINT);
@@ -61,9 +66,6 @@ int main(int argc, char** argv) {
   open_standard_descriptors();
   restore_signal_dispositions();
   setsid();
-  signal(SIGINT, handle_stop_signal);
-  signal(SIGTERM, handle_stop_signal);
-  signal(SIGQUIT, handle_stop_signal);
   const char* ident = argc > 0 && argv[0] != nullptr ? basename(argv[0]) : "dormix";
   openlog(ident, LOG_PID | LOG_NDELAY, LOG_DAEMON);
   syslog(LOG_NOTICE, "started");

@@ -23,3 +23,18 @@ need_packages() {
 need_build_packages() {
   need_packages g++ cmake make libgtest-dev libgmock-dev
 }
+
+# Runs ctest with the given arguments, its output also written to LOG. Fails
+# when a test failed or was skipped: each stage installs everything its tests
+# need, so a skip means a test did not run that should have.
+# Usage: run_tests_no_skips LOG CTEST_ARGUMENT...
+run_tests_no_skips() {
+  local log=$1
+  shift
+  ctest "$@" | tee "$log"
+  [ "${PIPESTATUS[0]}" -eq 0 ] || return 1
+  if grep -q 'Skipped\|Not Run' "$log"; then
+    echo "tests were skipped (ctest $*); see $log" >&2
+    return 1
+  fi
+}

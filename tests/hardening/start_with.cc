@@ -1,6 +1,10 @@
 // start_with: starts a program the way a careless parent might, with stop
-// signals blocked, SIGCHLD ignored or standard descriptors closed.
-//   start_with [--block SIG,...] [--ignore SIG,...] [--close FD,...] -- PROGRAM ARGS...
+// signals blocked (and already pending), SIGCHLD ignored or standard
+// descriptors closed.
+//   start_with [--block SIG,...] [--pending SIG,...] [--ignore SIG,...] [--close FD,...]
+//              -- PROGRAM ARGS...
+// --pending blocks the signals and sends them to this process before the
+// exec, which keeps them pending for the program.
 #include <unistd.h>
 #include <csignal>
 #include <cstdio>
@@ -35,8 +39,8 @@ bool for_each_item(char* list, Apply apply) {
 
 int usage() {
   fputs(
-      "usage: start_with [--block SIG,...] [--ignore SIG,...] [--close FD,...] -- PROGRAM "
-      "ARGS...\n",
+      "usage: start_with [--block SIG,...] [--pending SIG,...] [--ignore SIG,...] "
+      "[--close FD,...] -- PROGRAM ARGS...\n",
       stderr);
   return 2;
 }
@@ -46,6 +50,8 @@ int usage() {
 int main(int argc, char** argv) {
   sigset_t blocked;
   sigemptyset(&blocked);
+  sigset_t pending;
+  sigemptyset(&pending);
   int first = 1;
   for (; first + 1 < argc && strcmp(argv[first], "--") != 0; first += 2) {
     char* list = argv[first + 1];
@@ -54,6 +60,11 @@ int main(int argc, char** argv) {
       ok = for_each_item(list, [&](const char* name) {
         const int number = signal_number(name);
         return number != 0 && sigaddset(&blocked, number) == 0;
+      });
+    } else if (strcmp(argv[first], "--pending") == 0) {
+      ok = for_each_item(list, [&](const char* name) {
+        const int number = signal_number(name);
+        return number != 0 && sigaddset(&blocked, number) == 0 && sigaddset(&pending, number) == 0;
       });
     } else if (strcmp(argv[first], "--ignore") == 0) {
       ok = for_each_item(list, [](const char* name) {
@@ -74,6 +85,9 @@ int main(int argc, char** argv) {
   }
   if (first + 1 >= argc || strcmp(argv[first], "--") != 0) return usage();
   sigprocmask(SIG_BLOCK, &blocked, nullptr);
+  for (int number = 1; number < NSIG; ++number) {
+    if (sigismember(&pending, number) == 1 && kill(getpid(), number) != 0) return 111;
+  }
   execv(argv[first + 1], argv + first + 1);
   return 127;
 }
