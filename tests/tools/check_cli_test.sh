@@ -117,10 +117,26 @@ for arguments in "${unusable[@]}"; do
   [[ -s $scratch/err ]] || fail "dormix-check $arguments: nothing on stderr"
   [[ ! -s $scratch/out ]] || fail "dormix-check $arguments: printed a report"
 done
+for arguments in "--now --json" "--now --inputs 0" "--watch --at 2026-06-01_00:00:00"; do
+  # shellcheck disable=SC2086 # word lists
+  expect_status 2 $arguments "$sample"
+  grep -q -- '--now looks at this router now' "$scratch/err" || fail "dormix-check $arguments: $(cat "$scratch/err")"
+done
 TZ=Europe/Berlin expect_status 2 --at "2027-03-28 02:30:00" "$sample"
 grep -q 'does not exist\|clock shows' "$scratch/err" || fail "skipped --at time: $(cat "$scratch/err")"
 expect_status 0 --help
 grep -q '^usage: dormix-check' "$scratch/out" || fail "--help prints no usage"
+
+# --now: a settings file that others can change is a warning, with the reason.
+mkdir -m 0777 "$scratch/open"
+cp "$sample" "$scratch/open/settings"
+chmod 0666 "$scratch/open/settings"
+expect_status 1 --now "$scratch/open/settings"
+grep -q "^warning: $scratch/open/settings (the settings file) is .*writable by its group and by everyone (mode 0666): the daemon runs as root" "$scratch/out" ||
+  fail "--now: no warning about the settings file: $(cat "$scratch/out")"
+grep -q "^warning: $scratch/open, a directory above $scratch/open/settings (the settings file), is .*writable by its group and by everyone (mode 0777)" "$scratch/out" ||
+  fail "--now: no warning about its directory"
+grep -q '^input 0: ' "$scratch/out" || fail "--now: no line about input 0"
 
 # Files of any content: a report, never a crash.
 head -c 0 /dev/null >"$scratch/empty"
