@@ -300,8 +300,12 @@ bool lint_settings(FILE* file, const known_key keys[KNOWN_KEY_COUNT], check_find
     // A line of exactly the buffer's capacity leaves only its line end for
     // the next read, which sets nothing; only longer lines fall apart.
     if (continued && !long_line_reported && characters_of(raw, bytes) > 0) {
+      char remainder[SETTINGS_LINE_SIZE];
+      const size_t length = characters_of(raw, bytes);
+      memcpy(remainder, raw, length);
+      remainder[length] = '\0';
       char rest[48];
-      message_snippet(raw, rest);
+      message_snippet(remainder, rest);
       add_warning(findings, line, WARN_LONG_LINE,
                   "line is longer than %d characters: the daemon reads the first %d as one line "
                   "and the rest, from character %d on, as the next line (\"%s\")",

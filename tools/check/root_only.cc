@@ -36,6 +36,8 @@ int check_root_only(const char* path, const char* role, const char* consequence,
   // directories, where someone could create it.
   char current[PATH_MAX];
   if (realpath(path, current) == nullptr) snprintf(current, sizeof current, "%s", path);
+  char file[PATH_MAX];
+  memcpy(file, current, sizeof file);
   int count = 0;
   bool is_file = true;
   for (;;) {
@@ -52,7 +54,7 @@ int check_root_only(const char* path, const char* role, const char* consequence,
         add_warning(findings, 0, WARN_WRITABLE,
                     "%s, a directory above %s (%s), is %s (mode %04o): whoever can change it can "
                     "replace %s and so %s",
-                    current, path, role, risk, mode, role, consequence);
+                    current, file, role, risk, mode, role, consequence);
       }
       ++count;
     }
