@@ -73,13 +73,14 @@ const settings_field SETTINGS_TRAILING_FIELDS[5] = {
 
 const char* const SETTINGS_INPUT_FIELDS[3] = {"ENABLED", "STATE", "SECOND"};
 
-void load_sleep_config_from(FILE* file, sleep_config* config, input_presence input_present) {
+void load_sleep_config_in(FILE* file, sleep_config* config, input_presence_in input_present,
+                          const void* context) {
   for (const settings_field& field : SETTINGS_LEADING_FIELDS) {
     config->*field.field = settings_get_uint(file, field.key);
   }
   // Input 1's keys are read only when input 0 is present.
   for (int n = 0; n < BINARY_INPUT_COUNT; ++n) {
-    if (input_present == nullptr || input_present(n) == 0) break;
+    if (input_present == nullptr || input_present(context, n) == 0) break;
     uint32_t* targets[3] = {&config->sleep_bin_enabled[n], &config->sleep_bin_state[n],
                             &config->sleep_bin_second[n]};
     for (int f = 0; f < 3; ++f) {
@@ -90,6 +91,22 @@ void load_sleep_config_from(FILE* file, sleep_config* config, input_presence inp
   }
   for (const settings_field& field : SETTINGS_TRAILING_FIELDS) {
     config->*field.field = settings_get_uint(file, field.key);
+  }
+}
+
+namespace {
+
+int ask_plain_presence(const void* context, int n) {
+  return (*static_cast<const input_presence*>(context))(n);
+}
+
+}  // namespace
+
+void load_sleep_config_from(FILE* file, sleep_config* config, input_presence input_present) {
+  if (input_present == nullptr) {
+    load_sleep_config_in(file, config, nullptr, nullptr);
+  } else {
+    load_sleep_config_in(file, config, ask_plain_presence, &input_present);
   }
 }
 

@@ -42,6 +42,8 @@ extern const char* const SETTINGS_INPUT_FIELDS[3];
 
 /// Tells whether binary input n exists; decides which per-input keys are read.
 using input_presence = int (*)(int n);
+/// The same question asked of a context, for callers that script the answers.
+using input_presence_in = int (*)(const void* context, int n);
 
 /// Cuts one raw line (as fgets read it) down to "key=value" in place: at the
 /// first CR, the first LF and the last double quote. Returns the value (after
@@ -68,6 +70,9 @@ void settings_input_key(char* key, int key_size, int input, const char* field);
 /// the daemon's key order. Per-input keys are read only for inputs that
 /// input_present reports, input 1 only when input 0 is present.
 void load_sleep_config_from(FILE* file, sleep_config* config, input_presence input_present);
+/// load_sleep_config_from with presence answered by input_present(context, n).
+void load_sleep_config_in(FILE* file, sleep_config* config, input_presence_in input_present,
+                          const void* context);
 
 /// Opens the settings file, fills config and closes the file.
 void load_sleep_config(sleep_config* config, input_presence input_present);

@@ -2,7 +2,7 @@
 set -euo pipefail
 source tests/lib.sh
 need_build_packages
-need_packages libfuse3-dev fuse3 libfaketime faketime pkg-config
+need_packages libfuse3-dev fuse3 libfaketime faketime pkg-config python3
 cmake --preset default
 cmake --build --preset default
 # Everything the simulator needs is installed above: a skip here is a failure.

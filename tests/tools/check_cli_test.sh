@@ -75,6 +75,23 @@ PY
 diff <(grep '^bad.settings:' "$scratch/bad.out") "$scratch/quiet" >/dev/null ||
   fail "--quiet does not print exactly the warnings"
 
+# File names in JSON: UTF-8 as it is, each byte that is not part of a
+# well-formed sequence as U+FFFD, and the whole a valid JSON document.
+utf8_name=$(printf 'caf\xc3\xa9-\xe2\x82\xac.settings')
+broken_name=$(printf 'x\xff\xe2\x82-\xed\xa0\x80.settings')
+printf 'MOD_DORMIX_ENABLED=1\n' >"$scratch/$utf8_name"
+printf 'MOD_DORMIX_ENABLED=1\n' >"$scratch/$broken_name"
+(cd "$scratch" && "$checker" --json --inputs none "$utf8_name" >utf8.json && "$checker" --json --inputs none "$broken_name" >broken.json) ||
+  fail "non-ASCII file names: not clean"
+python3 - "$scratch/utf8.json" "$scratch/broken.json" <<'PY' || fail "non-ASCII file names in JSON"
+import json, sys
+utf8_raw = open(sys.argv[1], "rb").read()
+assert "café-€.settings".encode() in utf8_raw, utf8_raw[:80]
+assert json.loads(utf8_raw.decode("utf-8"))["file"] == "café-€.settings"
+broken = json.loads(open(sys.argv[2], "rb").read().decode("utf-8"))
+assert broken["file"] == "x\ufffd\ufffd\ufffd-\ufffd\ufffd\ufffd.settings", broken["file"]
+PY
+
 # The command line a firing runs now.
 printf 'MOD_DORMIX_WAKEUP_BIN_ENABLED=1\nMOD_DORMIX_WAKEUP_TIME0_ENABLED=1\nMOD_DORMIX_WAKEUP_TIME0_HOUR=10\nMOD_DORMIX_WAKEUP_TIME0_MINUTE=5\n' >"$scratch/wake"
 TZ=UTC expect_status 0 --at "2026-06-01 10:00:20" --inputs none "$scratch/wake"
@@ -100,18 +117,35 @@ for arguments in "${unusable[@]}"; do
   [[ -s $scratch/err ]] || fail "dormix-check $arguments: nothing on stderr"
   [[ ! -s $scratch/out ]] || fail "dormix-check $arguments: printed a report"
 done
+for arguments in "--now --json" "--now --inputs 0" "--watch --at 2026-06-01_00:00:00"; do
+  # shellcheck disable=SC2086 # word lists
+  expect_status 2 $arguments "$sample"
+  grep -q -- '--now looks at this router now' "$scratch/err" || fail "dormix-check $arguments: $(cat "$scratch/err")"
+done
 TZ=Europe/Berlin expect_status 2 --at "2027-03-28 02:30:00" "$sample"
 grep -q 'does not exist\|clock shows' "$scratch/err" || fail "skipped --at time: $(cat "$scratch/err")"
 expect_status 0 --help
 grep -q '^usage: dormix-check' "$scratch/out" || fail "--help prints no usage"
 
+# --now: a settings file that others can change is a warning, with the reason.
+mkdir -m 0777 "$scratch/open"
+cp "$sample" "$scratch/open/settings"
+chmod 0666 "$scratch/open/settings"
+expect_status 1 --now "$scratch/open/settings"
+grep -q "^warning: $scratch/open/settings (the settings file) is .*writable by its group and by everyone (mode 0666): the daemon runs as root" "$scratch/out" ||
+  fail "--now: no warning about the settings file: $(cat "$scratch/out")"
+grep -q "^warning: $scratch/open, a directory above $scratch/open/settings (the settings file), is .*writable by its group and by everyone (mode 0777)" "$scratch/out" ||
+  fail "--now: no warning about its directory"
+grep -q '^input 0: ' "$scratch/out" || fail "--now: no line about input 0"
+
 # Files of any content: a report, never a crash.
 head -c 0 /dev/null >"$scratch/empty"
 head -c 65536 /dev/zero >"$scratch/zeros"
 { printf 'MOD_DORMIX_ENABLED="'; head -c 40000 /dev/zero | tr '\0' 'x'; printf '\n'; } >"$scratch/long"
+# Seeded, so that a failing file can be made again.
 for seed in 1 2 3 4 5; do
-  openssl enc -aes-128-ctr -pass pass:"$seed" -nosalt </dev/zero 2>/dev/null | head -c 100000 >"$scratch/random$seed" ||
-    head -c 100000 /dev/urandom >"$scratch/random$seed"
+  python3 -c 'import random, sys; sys.stdout.buffer.write(random.Random(int(sys.argv[1])).randbytes(100000))' \
+    "$seed" >"$scratch/random$seed" || fail "cannot make random$seed"
 done
 for file in "$scratch"/empty "$scratch"/zeros "$scratch"/long "$scratch"/random*; do
   for format in "" --json; do

@@ -62,6 +62,13 @@ TEST(CheckLint, EachMistakeGetsItsWarningOnItsLine) {
       {"MOD_DORMIX_SLEEP_TIME0_HOUR=\"7\" # seven\n", "text-after-quote@1", "# seven"},
       {"\"MOD_DORMIX_ENABLED\"=1\n", "text-after-quote@1", "=1"},
       {std::string("MOD_DORMIX_ENABLED=1\0junk\n", 26), "nul-byte@1", "NUL"},
+      {"\xEF\xBB\xBFMOD_DORMIX_ENABLED=1\n", "byte-order-mark@1",
+       "does not set MOD_DORMIX_ENABLED"},
+      {"\xEF\xBB\xBFWIFI=1\nMOD_DORMIX_ENABLED=1\n", "byte-order-mark@1", "compares bytes"},
+      {"MOD_DORMIX_ENABLED=1\rMOD_DORMIX_SLEEP_TIME0_HOUR=7\rMOD_DORMIX_SLEEP_TIME0_MINUTE=5\r",
+       "carriage-return@1", "2 \"=\" signs"},
+      {"A=1\nMOD_DORMIX_ENABLED=1\r\rMOD_DORMIX_SLEEP_TIME0_HOUR=7\r\n", "carriage-return@2",
+       "ignores the rest (\"?MOD_DORMIX_SLEEP_TIME0_HOUR=7\", 1 \"=\" sign)"},
   };
   for (const row& r : rows) {
     SCOPED_TRACE(r.text.c_str());
@@ -86,6 +93,8 @@ TEST(CheckLint, LinesTheDaemonReadsAsTheyLookPassClean) {
       "#\n\n",                                        // empty lines
       "OTHER_MODULE_SETTING=on\nWIFI_SSID=home\n",    // other programs' keys
       "MOD_DORMIX_ENABLED=\"\"\n#MOD_DORMIX note\n",  // hash line without "="
+      "\xEF\xBB\xBF# a mark before a comment\nMOD_DORMIX_ENABLED=1\n",
+      "MOD_DORMIX_ENABLED=1\r",  // a last carriage return alone
   };
   for (const char* text : clean) {
     SCOPED_TRACE(text);
@@ -115,6 +124,40 @@ TEST(CheckLint, LongLinesAreReadInPiecesButCountAsOneLine) {
   lint_text(text, &result);
   EXPECT_EQ(codes_of(result.findings), "long-line@2 duplicate-key@3");
   EXPECT_EQ(result.findings.line_count, 3);
+}
+
+// The daemon's fgets takes at most 16383 characters; only what is left of
+// a longer line becomes a line of its own.
+TEST(CheckLint, OnlyLinesLongerThanTheDaemonsReadFallApart) {
+  constexpr size_t capacity = SETTINGS_LINE_SIZE - 1;
+  struct row {
+    std::string text;
+    const char* codes;
+  };
+  const row rows[] = {
+      {std::string(capacity, 'x') + "\nMOD_DORMIX_ENABLED=1\n", ""},
+      {std::string(capacity, 'x') + "\r\nMOD_DORMIX_ENABLED=1\r\n", ""},
+      {std::string(capacity, 'x'), ""},
+      {std::string(capacity - 1, 'x') + "\n", ""},
+      {std::string(capacity + 1, 'x') + "\n", "long-line@1"},
+      {"A=1\n" + std::string(capacity, 'x') + "MOD_DORMIX_ENABLED=1\n", "long-line@2"},
+  };
+  for (const row& r : rows) {
+    SCOPED_TRACE(r.text.size());
+    lint_result result;
+    lint_text(r.text, &result);
+    EXPECT_EQ(codes_of(result.findings), r.codes);
+  }
+  // The remainder is a line as the daemon reads it: here it sets a key.
+  lint_result result;
+  lint_text(std::string(capacity, 'x') + "MOD_DORMIX_ENABLED=1\n", &result);
+  EXPECT_EQ(result.findings.key_line[known_key_index(result.keys, "MOD_DORMIX_ENABLED")], 1);
+  ASSERT_EQ(result.findings.warning_count, 1);
+  EXPECT_NE(strstr(result.findings.warnings[0].text,
+                   "from character 16384 on, as the next line "
+                   "(\"MOD_DORMIX_ENABLED=1\")"),
+            nullptr)
+      << result.findings.warnings[0].text;
 }
 
 TEST(CheckLint, WarningsBeyondTheCapacityAreCounted) {

@@ -12,6 +12,8 @@
 #include "daemon/time_of_day.h"
 #include "tools/check/clock_rule.h"
 #include "tools/check/report.h"
+#include "tools/check/time_rule_firings.h"
+#include "tools/check/value_checks.h"
 
 namespace {
 
@@ -250,6 +252,39 @@ TEST(CheckReport, NoWakeRuleIsQuietWithAWakeUpRuleOrNoSleepRule) {
   for (const char* settings : quiet) {
     SCOPED_TRACE(settings);
     EXPECT_EQ(warnings_of(*report_on(settings, "2026-06-01 10:00:00"), WARN_NO_WAKE), "");
+  }
+}
+
+// A missing or failing GPIO driver reads as level 0: one warning, however
+// many enabled inputs sleep at that level, on the line that sets it.
+TEST(CheckReport, ALevelZeroRuleIsTheLevelOfAMissingDriver) {
+  time_zone utc("UTC");
+  struct row {
+    const char* settings;
+    const char* expected;  // every level-zero warning, "line: start of message"
+  };
+  const row rows[] = {
+      {"MOD_DORMIX_SLEEP_BIN0_ENABLED=1\nMOD_DORMIX_SLEEP_BIN0_STATE=0\n",
+       "2: input 0 puts the router to sleep at level 0, but the daemon reads level 0 also when "
+       "/dev/gpio is missing or a level request fails"},
+      {"X=1\nMOD_DORMIX_SLEEP_BIN1_ENABLED=1\n", "2: input 1 puts"},
+      {"MOD_DORMIX_SLEEP_BIN1_ENABLED=1\nMOD_DORMIX_SLEEP_BIN0_STATE=0\n"
+       "MOD_DORMIX_SLEEP_BIN0_ENABLED=1\n",
+       "2: inputs 0 and 1 put"},
+      {"MOD_DORMIX_SLEEP_BIN0_ENABLED=1\nMOD_DORMIX_SLEEP_BIN0_STATE=1\n", ""},
+      {"MOD_DORMIX_SLEEP_BIN0_ENABLED=0\nMOD_DORMIX_SLEEP_BIN0_STATE=0\n", ""},
+  };
+  for (const row& r : rows) {
+    SCOPED_TRACE(r.settings);
+    const std::string found =
+        warnings_of(*report_on(r.settings, "2026-06-01 10:00:00"), WARN_LEVEL_ZERO);
+    if (r.expected[0] == '\0') {
+      EXPECT_EQ(found, "");
+    } else {
+      EXPECT_EQ(found.rfind(r.expected, 0), 0U) << found;
+      EXPECT_EQ(found.find('\n'), found.size() - 1) << "more than one warning: " << found;
+      EXPECT_NE(found.find("on every cycle once the hold has passed"), std::string::npos);
+    }
   }
 }
 

@@ -10,6 +10,8 @@
 
 namespace {
 
+constexpr const char* UTF8_BYTE_ORDER_MARK = "\xEF\xBB\xBF";
+
 bool is_blank(char c) { return c == ' ' || c == '\t'; }
 
 bool has_text(const char* text) {
@@ -174,6 +176,61 @@ void check_value(const char* value, const known_key& key, int line, bool open_qu
   }
 }
 
+// The first line of a file saved "with BOM" begins with the mark's bytes,
+// which the daemon keeps as part of the key.
+bool check_byte_order_mark(const char* key, int line, const known_key keys[KNOWN_KEY_COUNT],
+                           check_findings* findings) {
+  const size_t mark_length = strlen(UTF8_BYTE_ORDER_MARK);
+  if (line != 1 || strncmp(key, UTF8_BYTE_ORDER_MARK, mark_length) != 0) return false;
+  const int index = known_key_index(keys, key + mark_length);
+  char shown[48];
+  message_snippet(key + mark_length, shown);
+  if (index >= 0) {
+    add_warning(findings, line, WARN_BOM,
+                "the file begins with a UTF-8 byte-order mark: the daemon compares bytes, so the "
+                "key \"%s\" with the mark before it matches nothing and this line does not set "
+                "%s; save the file without the mark",
+                shown, keys[index].name);
+  } else {
+    add_warning(findings, line, WARN_BOM,
+                "the file begins with a UTF-8 byte-order mark: the daemon compares bytes, so the "
+                "key \"%s\" with the mark before it matches nothing; save the file without the "
+                "mark",
+                shown);
+  }
+  return true;
+}
+
+// The characters of a piece that fgets read, without its line end.
+size_t characters_of(const char* raw, size_t bytes) {
+  if (bytes > 0 && raw[bytes - 1] == '\n') --bytes;
+  if (bytes > 0 && raw[bytes - 1] == '\r') --bytes;
+  return bytes;
+}
+
+// A carriage return that does not end the line: the file uses CR alone as
+// line end, and the daemon, which splits at LF only, cuts its line there.
+void check_carriage_return(const char* raw, size_t bytes, int line, check_findings* findings) {
+  const char* cr = static_cast<const char*>(memchr(raw, '\r', bytes));
+  if (cr == nullptr) return;
+  const char* rest = cr + 1;
+  const char* end = raw + bytes;
+  if (rest == end || *rest == '\n') return;
+  int settings_lost = 0;
+  for (const char* c = rest; c < end; ++c) settings_lost += *c == '=' ? 1 : 0;
+  char dropped[SETTINGS_LINE_SIZE];
+  const size_t length = characters_of(rest, static_cast<size_t>(end - rest));
+  memcpy(dropped, rest, length);
+  dropped[length] = '\0';
+  char shown[48];
+  message_snippet(dropped, shown);
+  add_warning(findings, line, WARN_CR,
+              "carriage return without a line feed (CR-only line ends?): the daemon splits lines "
+              "at line feeds only, cuts this one at its first carriage return and ignores the "
+              "rest (\"%s\", %d \"=\" sign%s)",
+              shown, settings_lost, settings_lost == 1 ? "" : "s");
+}
+
 void lint_line(const char* raw, int line, const known_key keys[KNOWN_KEY_COUNT],
                check_findings* findings) {
   char text[SETTINGS_LINE_SIZE];
@@ -190,6 +247,7 @@ void lint_line(const char* raw, int line, const known_key keys[KNOWN_KEY_COUNT],
   }
   const bool open_quote = check_quotes(text, line, findings);
   if (value == nullptr) return;
+  if (check_byte_order_mark(key, line, keys, findings)) return;
   const int index = known_key_index(keys, key);
   if (index < 0) {
     check_unmatched_key(key, line, keys, findings);
@@ -226,6 +284,7 @@ bool lint_settings(FILE* file, const known_key keys[KNOWN_KEY_COUNT], check_find
   static char raw[SETTINGS_LINE_SIZE];
   int line = 1;
   bool continued = false;  // the read goes on with a line the last read cut
+  bool long_line_reported = false;
   long position = ftell(file);
   while (fgets(raw, sizeof raw, file) != nullptr) {
     const long next = ftell(file);
@@ -233,20 +292,33 @@ bool lint_settings(FILE* file, const known_key keys[KNOWN_KEY_COUNT], check_find
         position >= 0 && next >= position ? static_cast<size_t>(next - position) : strlen(raw);
     position = next;
     const bool ended = bytes > 0 && raw[bytes - 1] == '\n';
-    if (memchr(raw, '\0', bytes) != nullptr) {
+    if (strlen(raw) < bytes) {
       add_warning(findings, line, WARN_NUL,
                   "line holds a NUL byte: the daemon ignores the rest of the line after it");
     }
-    if (!ended && !continued && bytes == sizeof raw - 1) {
+    if (!continued) check_carriage_return(raw, bytes, line, findings);
+    // A line of exactly the buffer's capacity leaves only its line end for
+    // the next read, which sets nothing; only longer lines fall apart.
+    if (continued && !long_line_reported && characters_of(raw, bytes) > 0) {
+      char remainder[SETTINGS_LINE_SIZE];
+      const size_t length = characters_of(raw, bytes);
+      memcpy(remainder, raw, length);
+      remainder[length] = '\0';
+      char rest[48];
+      message_snippet(remainder, rest);
       add_warning(findings, line, WARN_LONG_LINE,
-                  "line is longer than %d characters: the daemon reads it in pieces, each "
-                  "as a line of its own",
-                  SETTINGS_LINE_SIZE - 1);
+                  "line is longer than %d characters: the daemon reads the first %d as one line "
+                  "and the rest, from character %d on, as the next line (\"%s\")",
+                  SETTINGS_LINE_SIZE - 1, SETTINGS_LINE_SIZE - 1, SETTINGS_LINE_SIZE, rest);
+      long_line_reported = true;
     }
     lint_line(raw, line, keys, findings);
     findings->line_count = line;
     continued = !ended;
-    if (ended) ++line;
+    if (ended) {
+      ++line;
+      long_line_reported = false;
+    }
   }
   return ferror(file) == 0;
 }

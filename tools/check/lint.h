@@ -19,6 +19,8 @@ inline constexpr const char* WARN_OPEN_QUOTE = "open-quote";
 inline constexpr const char* WARN_AFTER_QUOTE = "text-after-quote";
 inline constexpr const char* WARN_LONG_LINE = "long-line";
 inline constexpr const char* WARN_NUL = "nul-byte";
+inline constexpr const char* WARN_BOM = "byte-order-mark";
+inline constexpr const char* WARN_CR = "carriage-return";
 
 /// Largest edit distance at which a key without the "MOD_DORMIX_" prefix
 /// still counts as a misspelt known key.

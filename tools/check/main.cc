@@ -8,6 +8,7 @@
 
 #include "settings/settings.h"
 #include "tools/check/clock_rule.h"
+#include "tools/check/field_mode.h"
 #include "tools/check/output.h"
 #include "tools/check/report.h"
 
@@ -20,6 +21,7 @@ constexpr int EXIT_UNUSABLE = 2;
 constexpr const char* USAGE =
     "usage: dormix-check [--at \"YYYY-MM-DD HH:MM:SS\"] [--inputs LIST] [--json] [--quiet] "
     "[FILE]\n"
+    "       dormix-check --now|--watch [FILE]\n"
     "Shows what dormix will do with the settings FILE (default %s) and warns\n"
     "about lines that the daemon reads differently from how they look.\n"
     "  --at TIME      evaluate at this local time instead of now\n"
@@ -27,6 +29,10 @@ constexpr const char* USAGE =
     "                 without it the router's status tool is asked\n"
     "  --json         print the report as JSON\n"
     "  -q, --quiet    print only the warnings\n"
+    "  --now          on the router: the inputs as the daemon sees them now, and\n"
+    "                 who besides root can change the files the daemon trusts\n"
+    "  --watch        --now, then look again every 250 ms and print what changes,\n"
+    "                 until interrupted (Ctrl-C ends it with status 0)\n"
     "Exit status: 0 no warnings, 1 warnings, 2 unusable file or wrong usage.\n";
 
 struct options {
@@ -34,6 +40,8 @@ struct options {
   bool json;
   bool quiet;
   bool help;
+  bool now;
+  bool watch;
 };
 
 int usage_error(const char* format, const char* detail) {
@@ -85,6 +93,10 @@ int parse_options(int argc, char** argv, options* parsed) {
       parsed->json = true;
     } else if (strcmp(argument, "--quiet") == 0 || strcmp(argument, "-q") == 0) {
       parsed->quiet = true;
+    } else if (strcmp(argument, "--now") == 0) {
+      parsed->now = true;
+    } else if (strcmp(argument, "--watch") == 0) {
+      parsed->watch = true;
     } else if (strcmp(argument, "--help") == 0 || strcmp(argument, "-h") == 0) {
       parsed->help = true;
     } else if (is_option(argument, "--at")) {
@@ -99,6 +111,11 @@ int parse_options(int argc, char** argv, options* parsed) {
     } else {
       return usage_error("unknown option %s", argument);
     }
+  }
+  parsed->now = parsed->now || parsed->watch;
+  // The router's present: its clock, its status tool, its inputs.
+  if (parsed->now && (at_text != nullptr || parsed->request.inputs_given || parsed->json)) {
+    return usage_error("%s looks at this router now: no --at, --inputs or --json", "--now");
   }
   if (parsed->request.path == nullptr) parsed->request.path = SETTINGS_PATH;
   parsed->request.at = time(nullptr);
@@ -148,6 +165,7 @@ int main(int argc, char** argv) {
             strerror(read_error));
     return EXIT_UNUSABLE;
   }
+  if (parsed.now) return run_field_check(report, parsed.watch, stdout);
   if (parsed.json) {
     print_json(report, stdout);
   } else {

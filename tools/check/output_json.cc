@@ -8,17 +8,58 @@
 
 namespace {
 
+// The length of the well-formed UTF-8 sequence at text, or 0 when there is
+// none: a stray continuation byte, a cut sequence, an overlong form, a
+// surrogate or a code point above U+10FFFF.
+int utf8_sequence_length(const unsigned char* text) {
+  const unsigned char lead = text[0];
+  int length = 0;
+  unsigned char low = 0x80;  // the range of the second byte
+  unsigned char high = 0xBF;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    if (lead == 0xE0) low = 0xA0;
+    if (lead == 0xED) high = 0x9F;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    if (lead == 0xF0) low = 0x90;
+    if (lead == 0xF4) high = 0x8F;
+  } else {
+    return 0;
+  }
+  if (text[1] < low || text[1] > high) return 0;
+  for (int i = 2; i < length; ++i) {
+    if (text[i] < 0x80 || text[i] > 0xBF) return 0;
+  }
+  return length;
+}
+
+// Well-formed UTF-8 (a file name, say) is written as it is; each byte that
+// is not part of such a sequence becomes U+FFFD, so the output stays JSON.
 void json_string(const char* text, FILE* out) {
   fputc('"', out);
-  for (const char* c = text; *c != '\0'; ++c) {
-    const auto byte = static_cast<unsigned char>(*c);
+  const auto* c = reinterpret_cast<const unsigned char*>(text);
+  while (*c != '\0') {
+    const unsigned char byte = *c;
     if (byte == '"' || byte == '\\') {
       fprintf(out, "\\%c", byte);
-    } else if (byte < 0x20 || byte >= 0x7f) {
-      fprintf(out, "\\u%04x", byte);  // messages hold only printable ASCII
-    } else {
+    } else if (byte < 0x20 || byte == 0x7f) {
+      fprintf(out, "\\u%04x", byte);
+    } else if (byte < 0x80) {
       fputc(byte, out);
+    } else {
+      const int length = utf8_sequence_length(c);
+      if (length == 0) {
+        fputs("\\ufffd", out);
+      } else {
+        fwrite(c, 1, static_cast<size_t>(length), out);
+        c += length;
+        continue;
+      }
     }
+    ++c;
   }
   fputc('"', out);
 }

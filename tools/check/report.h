@@ -7,13 +7,7 @@
 #include "settings/settings.h"
 #include "tools/check/findings.h"
 #include "tools/check/known_keys.h"
-
-inline constexpr const char* WARN_TIME_RANGE = "time-range";
-inline constexpr const char* WARN_SIGNED = "signed-wrap";
-inline constexpr const char* WARN_NO_WAKE = "no-wake-rule";
-inline constexpr const char* WARN_DST = "daylight-saving";
-
-inline constexpr int LPM_COMMAND_SIZE = 96;
+#include "tools/check/lpm_call.h"
 
 /// Where the answers about which inputs exist came from.
 enum class presence_source {
@@ -27,13 +21,6 @@ struct check_request {
   time_t at;
   bool inputs_given;
   bool inputs[BINARY_INPUT_COUNT];
-};
-
-/// The low-power tool's command line for a firing, or none.
-struct lpm_call {
-  bool runs;
-  uint32_t interval;  // NO_WAKE_INTERVAL for none
-  char command[LPM_COMMAND_SIZE];
 };
 
 struct check_report {
@@ -57,5 +44,8 @@ struct check_report {
 /// report. Returns false when the file cannot be read.
 bool build_report(FILE* file, const check_request& request, check_report* report);
 
-/// The call the daemon makes when a rule fires at the local second of day.
-lpm_call lpm_call_at(const sleep_config& config, int now_tod);
+/// The line the daemon reads the key from, or 0 when the file does not set it.
+int report_key_line(const check_report& report, const char* name);
+
+/// The line to blame for a value: the first of the two keys that the file sets.
+int report_first_line(const check_report& report, const char* first, const char* second);

@@ -1,0 +1,184 @@
+// The checker in the field: what it makes of the router's inputs over a
+// scripted run, and who besides root can change the files the daemon trusts.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "tools/check/field_view.h"
+#include "tools/check/root_only.h"
+
+namespace {
+
+// A router whose status output, presence, levels and clock the test sets.
+struct scripted_router {
+  const char* ports;  // null: the status tool gives no answer
+  bool present[BINARY_INPUT_COUNT];
+  int level[BINARY_INPUT_COUNT];
+  int monotonic;
+  int reads;
+};
+
+scripted_router& router_of(void* context) { return *static_cast<scripted_router*>(context); }
+const char* scripted_ports(void* context) { return router_of(context).ports; }
+int scripted_present(void* context, int n) { return router_of(context).present[n] ? 1 : 0; }
+int scripted_read(void* context, int n) {
+  ++router_of(context).reads;
+  return router_of(context).level[n];
+}
+int scripted_monotonic(void* context) { return router_of(context).monotonic; }
+bool scripted_gpio(void* /*context*/) { return true; }
+
+field_platform platform_for(scripted_router* router) {
+  return field_platform{router,        scripted_ports,     scripted_present,
+                        scripted_read, scripted_monotonic, scripted_gpio};
+}
+
+TEST(CheckField, AMatchKeepsItsStartUntilItHasHeldForTheHold) {
+  sleep_config config{};
+  config.sleep_bin_enabled[0] = 1;
+  config.sleep_bin_state[0] = 1;
+  config.sleep_bin_second[0] = 3;
+  struct step {
+    int monotonic;
+    int level;
+    bool matches;
+    bool held;
+  };
+  // One row per look; a hold of 3 s, counted from the first matching look.
+  const step steps[] = {
+      {100, 0, false, false}, {101, 1, true, false}, {103, 1, true, false}, {104, 1, true, true},
+      {105, 0, false, false}, {105, 1, true, false}, {108, 1, true, true},
+  };
+  scripted_router router{"Binary Input 0: on\n", {true, false}, {0, 0}, 0, 0};
+  field_view previous{};
+  bool first = true;
+  for (const step& s : steps) {
+    SCOPED_TRACE(s.monotonic);
+    router.monotonic = s.monotonic;
+    router.level[0] = s.level;
+    field_view view{};
+    observe_field(config, platform_for(&router), first ? nullptr : &previous, &view);
+    EXPECT_EQ(view.inputs[0].matches, s.matches);
+    EXPECT_EQ(view.inputs[0].held, s.held);
+    previous = view;
+    first = false;
+  }
+}
+
+TEST(CheckField, InputsAsTheDaemonLooksAtThem) {
+  sleep_config config{};
+  config.sleep_bin_enabled[0] = 1;
+  config.sleep_bin_enabled[1] = 1;
+  config.sleep_bin_state[1] = 1;
+  struct row {
+    bool present[2];
+    int level[2];
+    bool looked_at[2];
+    bool matches[2];
+  };
+  const row rows[] = {
+      {{true, true}, {0, 1}, {true, true}, {true, true}},
+      {{true, true}, {1, 0}, {true, true}, {false, false}},
+      {{false, true}, {0, 1}, {false, false}, {false, false}},  // no input 0: neither
+      {{true, false}, {0, 1}, {true, false}, {true, false}},
+  };
+  for (const row& r : rows) {
+    scripted_router router{"", {r.present[0], r.present[1]}, {r.level[0], r.level[1]}, 7, 0};
+    field_view view{};
+    observe_field(config, platform_for(&router), nullptr, &view);
+    for (int n = 0; n < 2; ++n) {
+      SCOPED_TRACE(n);
+      EXPECT_EQ(view.inputs[n].present, r.present[n]);
+      EXPECT_EQ(view.inputs[n].looked_at, r.looked_at[n]);
+      EXPECT_EQ(view.inputs[n].matches, r.matches[n]);
+      // A level 0 rule matches at once with a hold of 1 s, not before.
+      EXPECT_FALSE(view.inputs[n].held);
+    }
+  }
+}
+
+TEST(CheckField, StatusLinesAboutBinaryInputs) {
+  char lines[FIELD_STATUS_SIZE];
+  binary_input_lines("WAN: up\nBinary Input 0: on\nLAN: up\nBinary Input 1: off", lines,
+                     sizeof lines);
+  EXPECT_STREQ(lines, "Binary Input 0: on\nBinary Input 1: off\n");
+  binary_input_lines("WAN: up\n", lines, sizeof lines);
+  EXPECT_STREQ(lines, "");
+  scripted_router silent{nullptr, {false, false}, {0, 0}, 0, 0};
+  field_view view{};
+  observe_field(sleep_config{}, platform_for(&silent), nullptr, &view);
+  EXPECT_FALSE(view.status_answered);
+  EXPECT_EQ(silent.reads, 0) << "an absent input was read";
+}
+
+TEST(CheckRootOnly, WhoBesidesRootCanChangeAFile) {
+  struct row {
+    uid_t owner;
+    mode_t mode;
+    const char* risk;
+  };
+  const row rows[] = {
+      {0, 0755, ""},
+      {0, 0644, ""},
+      {0, 01755, ""},
+      {0, 0775, "writable by its group"},
+      {0, 0757, "writable by everyone"},
+      {0, 01777, "writable by its group and by everyone"},
+      {1000, 0755, "owned by user 1000"},
+      {1000, 0666, "owned by user 1000, writable by its group and by everyone"},
+  };
+  for (const row& r : rows) {
+    char risk[WRITE_RISK_SIZE];
+    EXPECT_EQ(write_risk(r.owner, r.mode, risk), r.risk[0] != '\0');
+    EXPECT_STREQ(risk, r.risk);
+  }
+}
+
+TEST(CheckRootOnly, TheFileAndEveryDirectoryAboveIt) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to own the files as root";
+  char base[] = "/tmp/dormix-root-only-XXXXXX";
+  ASSERT_NE(mkdtemp(base), nullptr);
+  const std::string open_dir = std::string(base) + "/open";
+  const std::string tool = open_dir + "/lpm";
+  ASSERT_EQ(chmod(base, 0755), 0);
+  ASSERT_EQ(mkdir(open_dir.c_str(), 0755), 0);
+  ASSERT_EQ(chmod(open_dir.c_str(), 0777), 0);
+  FILE* file = fopen(tool.c_str(), "w");
+  ASSERT_NE(file, nullptr);
+  fclose(file);
+  ASSERT_EQ(chmod(tool.c_str(), 0755), 0);
+  ASSERT_EQ(chown(tool.c_str(), 1000, 0), 0);
+
+  static check_findings findings;
+  findings = check_findings{};
+  check_root_only(tool.c_str(), "the low-power tool", "have root run their commands", &findings);
+  std::string all;
+  for (int i = 0; i < findings.warning_count; ++i)
+    all += std::string(findings.warnings[i].text) + "\n";
+  EXPECT_NE(all.find(tool + " (the low-power tool) is owned by user 1000 (mode 0755)"),
+            std::string::npos)
+      << all;
+  EXPECT_NE(all.find(open_dir + ", a directory above " + tool +
+                     " (the low-power tool), is writable by its group and by everyone (mode 0777)"),
+            std::string::npos)
+      << all;
+  EXPECT_EQ(all.find(std::string(base) + ", a directory"), std::string::npos) << all;
+
+  // A missing file: its directories, where it could be created, still count.
+  findings = check_findings{};
+  const std::string missing = open_dir + "/status";
+  EXPECT_GE(check_root_only(missing.c_str(), "the status tool", "x", &findings), 1);
+  EXPECT_NE(std::string(findings.warnings[0].text).find(open_dir + ", a directory above"),
+            std::string::npos);
+
+  unlink(tool.c_str());
+  rmdir(open_dir.c_str());
+  rmdir(base);
+}
+
+}  // namespace

@@ -1,0 +1,24 @@
+// Files the daemon trusts, running as root: the settings file and the two
+// tools it runs. Whoever else can change one of them, or a directory above
+// it, can make root run their commands.
+#pragma once
+
+#include <sys/types.h>
+
+#include "tools/check/findings.h"
+
+inline constexpr const char* WARN_WRITABLE = "writable-by-others";
+inline constexpr int WRITE_RISK_SIZE = 96;
+
+/// Who besides root can change a file or directory with this owner and
+/// mode, as text ("owned by user 1000, writable by its group"), into
+/// out[WRITE_RISK_SIZE]. Returns false, leaving out empty, when only root can.
+bool write_risk(uid_t owner, mode_t mode, char out[WRITE_RISK_SIZE]);
+
+/// Checks path (links resolved) and every directory above it, and adds a
+/// warning, on line 0, for each that someone other than root can change.
+/// role names the file for the message, e.g. "the low-power tool", and
+/// consequence says what changing it allows, e.g. "have root run their
+/// commands". Returns the number of warnings added.
+int check_root_only(const char* path, const char* role, const char* consequence,
+                    check_findings* findings);
