@@ -25,4 +25,8 @@ set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 # ctest runs target programs (the unit tests, test discovery) through this.
-set(CMAKE_CROSSCOMPILING_EMULATOR qemu-aarch64 -L ${DORMIX_TARGET_SYSROOT})
+# The host's ld.so.cache may list the same architecture's multiarch libraries
+# (a foreign-architecture package pulls them in); the cross tree's loader
+# must not mix them with its own C library, so its own directory comes first.
+set(CMAKE_CROSSCOMPILING_EMULATOR qemu-aarch64 -L ${DORMIX_TARGET_SYSROOT}
+    -E LD_LIBRARY_PATH=${DORMIX_TARGET_SYSROOT}/lib)
