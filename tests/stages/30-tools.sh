@@ -1,8 +1,7 @@
-# Operator tooling: the settings checker, man pages, the installed tree and
-# the .deb packages for amd64 and armhf.
+# Operator tooling: the settings checker, man pages and the installed tree.
 set -euo pipefail
 source tests/lib.sh
-need_packages man-db groff-base tzdata dpkg-dev file python3 dash g++-arm-linux-gnueabihf
+need_packages man-db groff-base tzdata python3 dash
 
 cmake --preset default >/dev/null
 cmake --build --preset default
@@ -12,8 +11,3 @@ if grep -q 'Skipped\|Not Run' build/default/tools-tests.log; then
   echo "tools tests were skipped" >&2
   exit 1
 fi
-
-# The armhf package: the daemon and the checker cross-built and packaged.
-cmake --preset package-armhf >/dev/null
-cmake --build --preset package-armhf
-bash tests/tools/package_test.sh build/package-armhf armhf
