@@ -1,9 +1,9 @@
-# The hardening that Debian's dpkg-buildflags gives a package (hardening=+all):
-# a stack protector, the C library's checked variants of string, memory and
-# formatting calls, and relocations resolved at start and then made
-# read-only. Optimised builds only: _FORTIFY_SOURCE needs the optimiser, and
-# the sanitizer builds bring their own checks. The Debian package takes these
-# flags from dpkg-buildflags and turns this off.
+# The hardening that Debian's dpkg-buildflags gives a package (hardening=+all),
+# for the shipped programs in optimised builds: a stack protector, the C
+# library's checked variants of string, memory and formatting calls, and
+# relocations resolved at start and then made read-only. _FORTIFY_SOURCE
+# needs the optimiser, and the sanitizer builds bring their own checks. The
+# Debian package takes these flags from dpkg-buildflags and turns this off.
 option(DORMIX_HARDENING "Stack protector, _FORTIFY_SOURCE, RELRO and bind-now in optimised builds"
        ON)
 # On 32-bit ARM the stack guard lives in the dynamic loader, which the daemon
@@ -17,12 +17,22 @@ endif()
 option(DORMIX_STACK_PROTECTOR "With DORMIX_HARDENING: -fstack-protector-strong"
        ${stack_protector_default})
 
-if(DORMIX_HARDENING AND NOT DORMIX_SANITIZE)
-  set(optimised "$<CONFIG:Release,MinSizeRel>")
-  add_compile_options("$<${optimised}:-Wformat;-Werror=format-security>")
-  if(DORMIX_STACK_PROTECTOR)
-    add_compile_options("$<${optimised}:-fstack-protector-strong>")
+# dormix_harden(TARGET...): the flags above for these targets.
+function(dormix_harden)
+  if(NOT DORMIX_HARDENING OR DORMIX_SANITIZE)
+    return()
   endif()
-  add_compile_definitions("$<${optimised}:_FORTIFY_SOURCE=2>")
-  add_link_options("$<${optimised}:LINKER:-z,relro;LINKER:-z,now>")
+  set(optimised "$<CONFIG:Release,MinSizeRel>")
+  foreach(target ${ARGN})
+    target_compile_options(${target} PRIVATE
+      "$<${optimised}:-Wformat;-Werror=format-security>"
+      "$<$<AND:${optimised},$<BOOL:${DORMIX_STACK_PROTECTOR}>>:-fstack-protector-strong>")
+    target_compile_definitions(${target} PRIVATE "$<${optimised}:_FORTIFY_SOURCE=2>")
+    target_link_options(${target} PRIVATE "$<${optimised}:LINKER:-z,relro;LINKER:-z,now>")
+  endforeach()
+endfunction()
+
+dormix_harden(dormix_core dormix)
+if(TARGET dormix-check)
+  dormix_harden(dormix_check_lib dormix-check)
 endif()
