@@ -61,7 +61,7 @@ init=$stage/etc/init.d/dormix
 grep -qx 'DAEMON=/usr/sbin/dormix' "$init" || fail "init script: DAEMON is not /usr/sbin/dormix"
 grep -q 'start-stop-daemon --start' "$init" || fail "init script does not use start-stop-daemon"
 grep -q '@[A-Z]*@' "$unit" "$init" && fail "placeholders left in the init files"
-for script in "$init" "$source_dir"/packaging/dormix.init.*.in "$source_dir"/packaging/debian/*; do
+for script in "$init" "$source_dir"/packaging/dormix.init.*.in "$source_dir"/debian/dormix.post*; do
   sh -n "$script" || fail "$script: shell syntax"
   dash -n "$script" 2>/dev/null || fail "$script: not POSIX shell"
 done

@@ -1,0 +1,124 @@
+#!/usr/bin/env bash
+# The package's sysvinit script run for real in a throwaway root: start,
+# status, restart, reload, force-reload and stop through start-stop-daemon,
+# judged by the processes, the pid file and what the daemon logs; the LSB
+# status codes; and, on a host run by systemd, every action handed to
+# systemctl so that no second copy starts beside the unit's.
+# Usage: init_script_test.sh PACKAGE SCRATCH_DIR   (as root)
+set -uo pipefail
+source "$(dirname "$0")/throwaway_root.sh"
+enter_namespaces "$0" "$@"
+package=$(realpath "$1")
+source "$(dirname "$0")/../tools/test_lib.sh"
+make_root "$2" || exit 1
+cp "$package" "$root/tmp/dormix.deb"
+in_root dpkg -i /tmp/dormix.deb >"$root/tmp/dpkg.log" 2>&1 || { cat "$root/tmp/dpkg.log" >&2; exit 1; }
+
+# init ACTION: runs the script as an operator would (its parent is not init).
+init() { in_root sh -c '/etc/init.d/dormix "$1"; exit $?' sh "$1" >>"$root/tmp/init.log" 2>&1; }
+
+# expect_status CODE WHY
+expect_status() {
+  init status
+  local status=$?
+  [[ $status -eq $1 ]] || fail "status is $status, not $1: $2"
+}
+
+# expect_running: one daemon, the one in the pid file, which logged "started";
+# prints its pid.
+expect_running() {
+  local pid
+  pid=$(pid_file_pid)
+  # Logged once it has replaced start-stop-daemon's child and taken its session.
+  wait_for_log "dormix[$pid]: started" || fail "daemon ${pid:-?} did not log started"
+  [[ -n $pid && $(daemon_pids) == "$pid" ]] ||
+    fail "running daemons: $(daemon_pids | xargs), pid file: ${pid:-none}"
+  echo "$pid"
+}
+
+# expect_stopped PID: PID logged "stopped" and is gone with its pid file.
+expect_stopped() {
+  wait_for_log "dormix[$1]: stopped" || fail "daemon $1 did not log stopped"
+  [[ -z $(daemon_pids) ]] || fail "still running: $(daemon_pids | xargs)"
+  [[ ! -e $root/run/dormix.pid ]] || fail "the pid file is left behind"
+}
+
+# The postinst started one; stop, start, and a second start that finds it.
+installed_pid=$(expect_running)
+init stop || fail "stop"
+expect_stopped "$installed_pid"
+expect_status 3 "stopped"
+init stop || fail "stop when stopped"
+init start || fail "start"
+pid=$(expect_running)
+expect_status 0 "running"
+init start || fail "start when running"
+[[ $(expect_running) == "$pid" ]] || fail "a second start replaced the daemon"
+echo "start, stop, status: daemon $pid, pid file right"
+
+for action in restart reload force-reload; do
+  init "$action" || fail "$action"
+  wait_for_log "dormix[$pid]: stopped" || fail "$action: daemon $pid did not log stopped"
+  new_pid=$(expect_running)
+  [[ $new_pid != "$pid" ]] || fail "$action did not replace daemon $pid"
+  expect_status 0 "running after $action"
+  echo "$action: daemon $pid replaced by $new_pid"
+  pid=$new_pid
+done
+
+init stop || fail "stop"
+expect_stopped "$pid"
+expect_status 3 "stopped at the end"
+
+# A pid file left by a daemon that died, naming a live process that is not
+# the daemon (this test's shell).
+echo 1 >"$root/run/dormix.pid"
+expect_status 1 "a stale pid file"
+init start || fail "start over a stale pid file"
+pid=$(expect_running)
+init stop || fail "stop"
+expect_stopped "$pid"
+
+# Settings the daemon cannot use stop the start.
+mv "$root/opt/dormix/etc/settings" "$root/tmp/settings"
+init start && fail "start without settings succeeded"
+[[ -z $(daemon_pids) ]] || fail "started without settings"
+mv "$root/tmp/settings" "$root/opt/dormix/etc/settings"
+
+# Without its executable the script cannot tell whether a daemon runs.
+mv "$root/usr/sbin/dormix" "$root/tmp/dormix"
+expect_status 4 "no executable"
+mv "$root/tmp/dormix" "$root/usr/sbin/dormix"
+
+init frobnicate
+[[ $? -eq 3 ]] || fail "an unknown action does not exit 3"
+echo "status codes: 3 stopped, 1 stale pid file, 4 no executable; no start without settings"
+
+# On a systemd host every action goes to the unit; reload as a restart.
+mkdir -p "$root/run/systemd/system"
+cat >"$root/usr/bin/systemctl" <<'SYSTEMCTL'
+#!/bin/sh
+case "$*" in
+*LoadState*) echo loaded ;;
+*CanReload*) echo no ;;
+*is-system-running*) ;;
+*) echo "$*" >>/tmp/systemctl.log ;;
+esac
+exit 0
+SYSTEMCTL
+chmod 755 "$root/usr/bin/systemctl"
+for action in start status restart reload force-reload stop; do
+  init "$action" || fail "under systemd: $action"
+done
+expected="--no-pager start dormix.service
+--no-pager status dormix.service
+--no-pager restart dormix.service
+restart dormix.service
+--no-pager force-reload dormix.service
+--no-pager stop dormix.service"
+[[ $(cat "$root/tmp/systemctl.log") == "$expected" ]] ||
+  fail "under systemd, systemctl was called as: $(cat "$root/tmp/systemctl.log")"
+[[ -z $(daemon_pids) && ! -e $root/run/dormix.pid ]] || fail "under systemd, the script started a copy"
+echo "under systemd: every action handed to systemctl, no copy started"
+
+finish "init script"

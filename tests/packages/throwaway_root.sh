@@ -1,0 +1,101 @@
+# Shared by the package tests: a throwaway root in which packages are
+# installed and run. The caller runs in private mount and pid namespaces
+# (enter_namespaces); the root is an overlay of / whose changes go to a tmpfs,
+# so that nothing reaches the host, and every process started in it ends
+# with the namespace.
+#
+# It has no systemd running: the maintainer scripts take their sysvinit path
+# (invoke-rc.d), which a policy-rc.d lets act as in runlevel 2. Fakes stand
+# at the router's tool paths, and /dev/log is a socket whose messages are
+# appended to $syslog.
+
+# enter_namespaces "$0" "$@": runs the calling script again in new mount and
+# pid namespaces, as pid 1 there, and exits with its status.
+enter_namespaces() {
+  if [[ -z ${DORMIX_IN_NAMESPACES:-} ]]; then
+    DORMIX_IN_NAMESPACES=1 exec unshare --mount --pid --fork --propagation private bash "$@"
+  fi
+}
+
+# make_root SCRATCH: sets root and syslog; starts the syslog listener.
+make_root() {
+  local scratch=$1
+  mkdir -p "$scratch"
+  mount -t tmpfs tmpfs "$scratch"
+  mkdir "$scratch/upper" "$scratch/work" "$scratch/root"
+  root=$scratch/root
+  syslog=$scratch/syslog
+  mount -t overlay overlay -o "lowerdir=/,upperdir=$scratch/upper,workdir=$scratch/work" "$root"
+  mount -t proc proc "$root/proc"
+  mount -t tmpfs tmpfs "$root/run"
+  mount -t tmpfs tmpfs "$root/tmp"
+  mount -t tmpfs tmpfs "$root/dev"
+  local node
+  for node in null zero random urandom full tty; do
+    touch "$root/dev/$node"
+    mount --bind "/dev/$node" "$root/dev/$node"
+  done
+  ln -s /proc/self/fd "$root/dev/fd"
+
+  # The man page index is not what is tested, and takes seconds per run.
+  rm -f "$root/var/lib/man-db/auto-update"
+
+  cat >"$root/usr/sbin/policy-rc.d" <<'POLICY'
+#!/bin/sh
+# Runlevel 2: a script starts only when it is enabled there.
+[ "$1" = --quiet ] && shift
+case "$2" in
+*start*)
+	for link in /etc/rc2.d/S[0-9][0-9]"$1"; do
+		[ -e "$link" ] && exit 0
+	done
+	exit 101
+	;;
+esac
+exit 0
+POLICY
+  printf '#!/bin/sh\n# No binary inputs.\nexit 0\n' >"$root/usr/bin/status"
+  printf '#!/bin/sh\necho "lpm $*" >>/tmp/lpm.log\n' >"$root/usr/sbin/lpm"
+  chmod 755 "$root/usr/sbin/policy-rc.d" "$root/usr/bin/status" "$root/usr/sbin/lpm"
+
+  : >"$syslog"
+  python3 -c '
+import os, socket, sys
+listener = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
+listener.bind(sys.argv[1])
+os.chmod(sys.argv[1], 0o666)
+with open(sys.argv[2], "ab", buffering=0) as log:
+    while True:
+        log.write(listener.recv(4096) + b"\n")
+' "$root/dev/log" "$syslog" &
+  local waited=0
+  until [[ -S $root/dev/log ]]; do
+    ((waited++ < 100)) || { echo "no syslog listener" >&2; return 1; }
+    sleep 0.05
+  done
+}
+
+# in_root COMMAND...: runs a command in the throwaway root.
+in_root() { chroot "$root" env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin LANG=C.UTF-8 "$@"; }
+
+# The pid in the daemon's pid file, or nothing.
+pid_file_pid() { cat "$root/run/dormix.pid" 2>/dev/null; }
+
+# Pids of the live daemons: processes named dormix that lead their session
+# (the daemon's children, before they exec a tool, are named dormix too).
+daemon_pids() {
+  local stat pid name state session
+  for stat in "$root"/proc/[0-9]*/stat; do
+    read -r pid name state _ _ session _ <"$stat" 2>/dev/null || continue
+    [[ $name == "(dormix)" && $state != Z && $pid == "$session" ]] && echo "$pid"
+  done
+}
+
+# wait_for_log TEXT: waits up to 10 s for a syslog line containing TEXT.
+wait_for_log() {
+  local waited=0
+  until grep -qF -- "$1" "$syslog"; do
+    ((waited++ < 200)) || return 1
+    sleep 0.05
+  done
+}
