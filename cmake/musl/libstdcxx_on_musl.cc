@@ -1,6 +1,7 @@
 // glibc interfaces that Debian's libstdc++.a calls, for the test programs of
 // the musl builds (see libstdcxx-on-musl.cmake). Never linked into the
 // daemon or dormix-check.
+#include <link.h>
 #include <stdint.h>
 #include <sys/random.h>
 #include <sys/time.h>
@@ -19,6 +20,61 @@ uint32_t arc4random() {
   }
   return value;
 }
+
+#ifndef __arm__
+// glibc 2.35's lookup of the unwind tables that cover an address, which
+// libgcc's unwinder calls when an exception is thrown (32-bit ARM unwinds
+// through its own tables instead). Answered from dl_iterate_phdr.
+struct dl_find_object {
+  unsigned long long flags;
+  void* map_start;
+  void* map_end;
+  void* link_map;
+  void* eh_frame;
+  unsigned long long reserved[7];
+};
+
+namespace {
+
+struct object_search {
+  uintptr_t address;
+  dl_find_object* result;
+  bool found;
+};
+
+int find_object_of(dl_phdr_info* info, size_t /*size*/, void* data) {
+  auto* search = static_cast<object_search*>(data);
+  uintptr_t low = UINTPTR_MAX;
+  uintptr_t high = 0;
+  bool covers = false;
+  void* eh_frame = nullptr;
+  for (int i = 0; i < info->dlpi_phnum; ++i) {
+    const ElfW(Phdr)& header = info->dlpi_phdr[i];
+    const uintptr_t start = info->dlpi_addr + header.p_vaddr;
+    if (header.p_type == PT_GNU_EH_FRAME) eh_frame = reinterpret_cast<void*>(start);
+    if (header.p_type != PT_LOAD) continue;
+    const uintptr_t end = start + header.p_memsz;
+    if (start < low) low = start;
+    if (end > high) high = end;
+    if (search->address >= start && search->address < end) covers = true;
+  }
+  if (!covers) return 0;
+  *search->result = dl_find_object{};
+  search->result->map_start = reinterpret_cast<void*>(low);
+  search->result->map_end = reinterpret_cast<void*>(high);
+  search->result->eh_frame = eh_frame;
+  search->found = true;
+  return 1;
+}
+
+}  // namespace
+
+int _dl_find_object(void* address, dl_find_object* result) {
+  object_search search{reinterpret_cast<uintptr_t>(address), result, false};
+  dl_iterate_phdr(find_object_of, &search);
+  return search.found ? 0 : -1;
+}
+#endif
 
 #ifdef DORMIX_WRAP_TIME32
 // libstdc++.a for 32-bit ARM was built with glibc's 32-bit time_t, and calls
