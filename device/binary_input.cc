@@ -5,6 +5,18 @@
 #include <cstdio>
 #include <cstring>
 
+namespace {
+
+// glibc declares the request unsigned long, musl int; pass it as the type of
+// this C library's ioctl (the kernel reads the same 32 bits either way).
+template <typename Request>
+int ioctl_as_declared(int (*call)(int, Request, ...), int fd, unsigned long request,
+                      unsigned long argument) {
+  return call(fd, static_cast<Request>(request), argument);
+}
+
+}  // namespace
+
 int gpio_fd = -1;
 int gpio_lock = 0;
 
@@ -51,7 +63,7 @@ int gpio_ioctl_on(const gpio_device& device, unsigned long request, unsigned lon
   __atomic_thread_fence(__ATOMIC_SEQ_CST);
   __atomic_store_n(device.lock, 0, __ATOMIC_RELAXED);
   if (fd < 0) return -1;
-  return ioctl(fd, request, argument);
+  return ioctl_as_declared(ioctl, fd, request, argument);
 }
 
 int gpio_ioctl(unsigned long request, unsigned long argument) {

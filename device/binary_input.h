@@ -9,7 +9,9 @@ inline constexpr unsigned long GPIO_READ_INPUT1 = 0x8000421bUL;
 
 /// The router's GPIO device, opened on first use and kept; -1 until then.
 extern int gpio_fd;
-/// Guards the check-and-open of gpio_fd: 0 free, 1 held.
+/// Guards the check-and-open of gpio_fd: 0 free, 1 held. Taken with the
+/// compiler's atomic builtins: <atomic> drags in libstdc++'s wait support,
+/// which needs glibc-only calls when its headers were configured for glibc.
 extern int gpio_lock;
 
 /// A GPIO device opened on first use: its path, and where its descriptor and
