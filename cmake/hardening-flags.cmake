@@ -28,7 +28,11 @@ function(dormix_harden)
       "$<${optimised}:-Wformat;-Werror=format-security>"
       "$<$<AND:${optimised},$<BOOL:${DORMIX_STACK_PROTECTOR}>>:-fstack-protector-strong>")
     target_compile_definitions(${target} PRIVATE "$<${optimised}:_FORTIFY_SOURCE=2>")
-    target_link_options(${target} PRIVATE "$<${optimised}:LINKER:-z,relro;LINKER:-z,now>")
+    # musl's static-pie start code never write-protects the RELRO range (see
+    # cmake/toolchains/musl-static.cmake): there the flags would only pad.
+    if(NOT DORMIX_LIBSTDCXX_ON_MUSL)
+      target_link_options(${target} PRIVATE "$<${optimised}:LINKER:-z,relro;LINKER:-z,now>")
+    endif()
   endforeach()
 endfunction()
 
