@@ -24,6 +24,7 @@
 
 #include "simulator/check.h"
 #include "simulator/gpio_file.h"
+#include "simulator/guest_clock.h"
 #include "simulator/record.h"
 #include "simulator/sandbox.h"
 
@@ -146,7 +147,7 @@ std::vector<long> zombie_children(long parent) {
 
 std::vector<std::string> daemon_environment(const scenario& s, const run_options& options) {
   std::vector<std::string> environment = {"PATH=/usr/sbin:/usr/bin:/sbin:/bin", "TZ=" + s.timezone};
-  if (s.needs_faketime) {
+  if (s.needs_faketime && !options.guest_clock) {
     environment.push_back("LD_PRELOAD=" + options.libfaketime);
     environment.push_back("FAKETIME_TIMESTAMP_FILE=" + fake_clock_path());
     environment.push_back("FAKETIME_NO_CACHE=1");
@@ -390,7 +391,7 @@ struct runner {
     } else if (verb == "clock") {
       std::string reason;
       clock_setting setting{w[1] + " " + w[2], w.size() == 4};
-      if (set_fake_clock(setting, &clock, &reason)) {
+      if (set_scenario_clock(options.guest_clock, setting, &clock, &reason)) {
         text = "wall clock set to " + setting.local_time + (setting.frozen ? " (frozen)" : "");
       } else {
         failed_setup = true;
@@ -468,7 +469,7 @@ int run_scenario(const scenario& s, const run_options& options) {
   if (s.needs_faketime) {
     r.clock.speed = s.clock_speed;
     if (s.has_clock) {
-      if (!set_fake_clock(s.clock, &r.clock, &reason)) {
+      if (!set_scenario_clock(options.guest_clock, s.clock, &r.clock, &reason)) {
         fprintf(stderr, "%s: %s\n", s.name.c_str(), reason.c_str());
         return RUN_FAILED;
       }
