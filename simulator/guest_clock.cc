@@ -2,15 +2,18 @@
 
 #include <fcntl.h>
 #include <linux/magic.h>
-#include <pthread.h>
 #include <sched.h>
+#include <sys/mman.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
 #include <unistd.h>
 #include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <ctime>
+#include <new>
 
 namespace {
 
@@ -44,13 +47,19 @@ bool has_word(const std::string& text, const std::string& word) {
   return false;
 }
 
-// The second a frozen clock is held at; -1 while the clock runs.
-std::atomic<long long> held_second{-1};
-bool holder_started = false;
+// The second a frozen clock is held at, -1 while the clock runs: shared
+// with the holder process.
+std::atomic<long long>* held_second = nullptr;
 
-void* hold_clock(void*) {
+[[noreturn]] void hold_clock() {
+  prctl(PR_SET_PDEATHSIG, SIGKILL);
+  // Ahead of the daemon and the simulator, so that a busy guest does not
+  // delay a hold past the second.
+  sched_param priority{};
+  priority.sched_priority = 1;
+  sched_setscheduler(0, SCHED_FIFO, &priority);
   for (;;) {
-    const long long second = held_second.load();
+    const long long second = held_second->load();
     if (second >= 0) {
       timespec frozen{static_cast<time_t>(second), 0};
       clock_settime(CLOCK_REALTIME, &frozen);
@@ -58,30 +67,6 @@ void* hold_clock(void*) {
     timespec pause{0, HOLD_PERIOD_NS};
     nanosleep(&pause, nullptr);
   }
-}
-
-bool start_holder(std::string* reason) {
-  if (holder_started) return true;
-  pthread_attr_t attributes;
-  pthread_attr_init(&attributes);
-  // Ahead of the daemon and the simulator, so that a busy guest does not
-  // delay a hold past the second.
-  sched_param priority{};
-  priority.sched_priority = 1;
-  pthread_attr_setinheritsched(&attributes, PTHREAD_EXPLICIT_SCHED);
-  pthread_attr_setschedpolicy(&attributes, SCHED_FIFO);
-  pthread_attr_setschedparam(&attributes, &priority);
-  pthread_t holder;
-  int error = pthread_create(&holder, &attributes, hold_clock, nullptr);
-  if (error != 0) error = pthread_create(&holder, nullptr, hold_clock, nullptr);
-  pthread_attr_destroy(&attributes);
-  if (error != 0) {
-    *reason = std::string("cannot start the clock holder: ") + strerror(error);
-    return false;
-  }
-  pthread_detach(holder);
-  holder_started = true;
-  return true;
 }
 
 bool set_guest_clock(const clock_setting& clock, fake_clock* model, std::string* reason) {
@@ -92,8 +77,11 @@ bool set_guest_clock(const clock_setting& clock, fake_clock* model, std::string*
   }
   local.tm_isdst = -1;
   const time_t wanted = mktime(&local);
-  if (clock.frozen && !start_holder(reason)) return false;
-  held_second.store(clock.frozen ? static_cast<long long>(wanted) : -1);
+  if (clock.frozen && held_second == nullptr) {
+    *reason = "no clock holder to freeze the guest's clock";
+    return false;
+  }
+  if (held_second != nullptr) held_second->store(clock.frozen ? static_cast<long long>(wanted) : -1);
   timespec target{wanted, 0};
   if (clock_settime(CLOCK_REALTIME, &target) != 0) {
     *reason = std::string("cannot set the guest's clock: ") + strerror(errno);
@@ -145,6 +133,23 @@ guest_facts read_guest_facts() {
     facts.marker = read_small_file(GUEST_MARKER_PATH);
   }
   return facts;
+}
+
+bool start_clock_holder(std::string* reason) {
+  void* shared = mmap(nullptr, sizeof(std::atomic<long long>), PROT_READ | PROT_WRITE,
+                      MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+  if (shared == MAP_FAILED) {
+    *reason = std::string("cannot share the held clock: ") + strerror(errno);
+    return false;
+  }
+  held_second = new (shared) std::atomic<long long>(-1);
+  const pid_t holder = fork();
+  if (holder < 0) {
+    *reason = std::string("cannot start the clock holder: ") + strerror(errno);
+    return false;
+  }
+  if (holder == 0) hold_clock();
+  return true;
 }
 
 bool set_scenario_clock(bool guest, const clock_setting& clock, fake_clock* model,

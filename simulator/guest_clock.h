@@ -34,6 +34,12 @@ std::string guest_clock_refusal(const guest_facts& facts);
 /// Reads the facts of this machine.
 guest_facts read_guest_facts();
 
+/// Starts the process that holds a frozen guest clock in its second (a
+/// thread cannot: the run leaves for new namespaces, which a threaded process
+/// cannot do). Call before entering them, in the run's process; the holder
+/// dies with it.
+bool start_clock_holder(std::string* reason);
+
 /// Sets the scenario's clock: the machine's own wall clock when guest is
 /// true, libfaketime's otherwise. A frozen guest clock is held in its second
 /// until the next setting.

@@ -449,6 +449,10 @@ int run_scenario(const scenario& s, const run_options& options) {
   setenv("TZ", s.timezone.c_str(), 1);
   tzset();
   std::string reason;
+  if (options.guest_clock && s.needs_faketime && !start_clock_holder(&reason)) {
+    fprintf(stderr, "%s: %s\n", s.name.c_str(), reason.c_str());
+    return RUN_FAILED;
+  }
   sandbox box;
   if (!enter_namespaces(&reason) || !build_sandbox(s, options.daemon_binary, &box, &reason)) {
     fprintf(stderr, "%s: skipped: %s\n", s.name.c_str(), reason.c_str());

@@ -5,7 +5,9 @@
 # Usage: tests/armvm/run.sh CACHE_DIR ARMHF_BUILD_DIR DAEMON_NAME=PATH...
 #   e.g. tests/armvm/run.sh /var/cache/dormix-arm-vm build/armhf glibc=build/armhf/dormix
 # Environment: ARMVM_BOOT_TIMEOUT (s, default 120), ARMVM_TIMEOUT (s, default 1500),
-# ARMVM_LOG (console log, default BUILD_DIR/arm-vm-console.log).
+# ARMVM_LOG (console log, default BUILD_DIR/arm-vm-console.log), ARMVM_EXTRA
+# (a busybox sh script the guest runs first, its output on the console: for
+# looking into a failure or taking measurements in the guest).
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 source_dir=$(cd "$here/../.." && pwd)
@@ -25,6 +27,13 @@ trap 'rm -rf "$work"' EXIT
 payload=$work/payload
 mkdir -p "$payload/dormix/tests" "$payload/dormix/daemons" "$payload/dormix/scenarios"
 install -m 755 "$here/init" "$payload/init"
+[[ -z ${ARMVM_EXTRA:-} ]] || install -m 755 "$ARMVM_EXTRA" "$payload/dormix/extra.sh"
+# A user without root's exemptions, for the unit test of a failing fork.
+mkdir -p "$payload/etc"
+printf 'root:x:0:0:root:/root:/bin/sh\nnobody:x:65534:65534:nobody:/nonexistent:/bin/false\n' \
+  >"$payload/etc/passwd"
+printf 'root:x:0:\nnogroup:x:65534:\n' >"$payload/etc/group"
+printf 'passwd: files\ngroup: files\n' >"$payload/etc/nsswitch.conf"
 install -m 755 "$build/simulator/dormix-sim" "$payload/dormix/dormix-sim"
 cp "$source_dir"/simulator/scenarios/*.scn "$payload/dormix/scenarios/"
 for test in tests/unit/dormix_unit_tests tests/tools/dormix_check_tests simulator/dormix_sim_tests; do
