@@ -23,6 +23,14 @@ constexpr useconds_t CYCLE_PAUSE_US = 250000;
 
 void handle_stop_signal(int signal_number) { got_signal = signal_number; }
 
+// The text after the last slash, argument unchanged. The C libraries differ
+// on basename: musl declares the GNU form for C only, and the POSIX one in
+// libgen.h may write into its argument.
+const char* base_name(const char* path) {
+  const char* slash = strrchr(path, '/');
+  return slash == nullptr ? path : slash + 1;
+}
+
 // A pipe end or /dev/null must never land on 0-2, where a child would take
 // it for a standard descriptor: fill any of them that a supervisor closed.
 void open_standard_descriptors() {
@@ -57,7 +65,7 @@ int main(int argc, char** argv) {
   signal(SIGINT, handle_stop_signal);
   signal(SIGTERM, handle_stop_signal);
   signal(SIGQUIT, handle_stop_signal);
-  const char* ident = argc > 0 && argv[0] != nullptr ? basename(argv[0]) : "dormix";
+  const char* ident = argc > 0 && argv[0] != nullptr ? base_name(argv[0]) : "dormix";
   openlog(ident, LOG_PID | LOG_NDELAY, LOG_DAEMON);
   syslog(LOG_NOTICE, "started");
 

@@ -7,8 +7,20 @@
 
 #include "device/status.h"
 
+namespace {
+
+// glibc declares the request unsigned long, musl int; pass it as the type of
+// this C library's ioctl (the kernel reads the same 32 bits either way).
+template <typename Request>
+int ioctl_as_declared(int (*call)(int, Request, ...), int fd, unsigned long request,
+                      unsigned long argument) {
+  return call(fd, static_cast<Request>(request), argument);
+}
+
+}  // namespace
+
 int gpio_fd = -1;
-std::atomic<int> gpio_lock{0};
+int gpio_lock = 0;
 
 int binary_input_present_from(const char* status_tool, int n) {
   bool unnumbered = false;
@@ -34,15 +46,15 @@ int binary_input_read(int n) {
 }
 
 int gpio_ioctl_at(const char* device, unsigned long request, unsigned long argument) {
-  while (gpio_lock.exchange(1) != 0) {
+  while (__atomic_exchange_n(&gpio_lock, 1, __ATOMIC_SEQ_CST) != 0) {
   }
   if (gpio_fd < 0) gpio_fd = open(device, O_RDWR);
   // Read under the lock: another thread may be storing it.
   const int fd = gpio_fd;
-  std::atomic_thread_fence(std::memory_order_seq_cst);
-  gpio_lock.store(0, std::memory_order_relaxed);
+  __atomic_thread_fence(__ATOMIC_SEQ_CST);
+  __atomic_store_n(&gpio_lock, 0, __ATOMIC_RELAXED);
   if (fd < 0) return -1;
-  return ioctl(fd, request, argument);
+  return ioctl_as_declared(ioctl, fd, request, argument);
 }
 
 int gpio_ioctl(unsigned long request, unsigned long argument) {

@@ -1,16 +1,16 @@
 // Which binary inputs exist, and their levels through the GPIO driver.
 #pragma once
 
-#include <atomic>
-
 inline constexpr const char* GPIO_DEVICE_PATH = "/dev/gpio";
 inline constexpr unsigned long GPIO_READ_INPUT0 = 0x80004207UL;
 inline constexpr unsigned long GPIO_READ_INPUT1 = 0x8000421bUL;
 
 /// The GPIO device, opened on first use and kept; -1 until then.
 extern int gpio_fd;
-/// Guards the check-and-open of gpio_fd: 0 free, 1 held.
-extern std::atomic<int> gpio_lock;
+/// Guards the check-and-open of gpio_fd: 0 free, 1 held. Taken with the
+/// compiler's atomic builtins: <atomic> drags in libstdc++'s wait support,
+/// which needs glibc-only calls when its headers were configured for glibc.
+extern int gpio_lock;
 
 /// 1 if input n is listed in the status tool's "ports" section, else 0.
 int binary_input_present(int n);

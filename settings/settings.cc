@@ -12,6 +12,13 @@ void truncate_at_first(char* text, char c) {
   if (found != nullptr) *found = '\0';
 }
 
+// The blanks "%u" skips in the C locale, which the daemon never changes.
+bool is_conversion_blank(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+bool is_decimal_digit(char c) { return c >= '0' && c <= '9'; }
+
 }  // namespace
 
 char* settings_split_line(char* line) {
@@ -27,10 +34,33 @@ char* settings_split_line(char* line) {
   return value;
 }
 
+const char* settings_scan_uint(const char* text, uint32_t* number) {
+  const char* at = text;
+  while (is_conversion_blank(*at)) ++at;
+  const bool negative = *at == '-';
+  if (*at == '-' || *at == '+') ++at;
+  if (!is_decimal_digit(*at)) return nullptr;
+  // Saturate instead of overflowing: deployed 32-bit routers read any
+  // magnitude above the range as its top, with or without a minus.
+  uint32_t magnitude = 0;
+  bool saturated = false;
+  for (; is_decimal_digit(*at); ++at) {
+    const auto digit = static_cast<uint32_t>(*at - '0');
+    if (magnitude > (UINT32_MAX - digit) / 10) saturated = true;
+    if (!saturated) magnitude = magnitude * 10 + digit;
+  }
+  if (saturated) {
+    *number = UINT32_MAX;
+  } else {
+    // A minus negates modulo 2^32, as "%u" does: -1 is 4294967295.
+    *number = negative ? 0U - magnitude : magnitude;
+  }
+  return at;
+}
+
 uint32_t settings_parse_uint(const char* value) {
-  unsigned int number = 0;
-  if (sscanf(value, "%u", &number) != 1) return 0;
-  return number;
+  uint32_t number = 0;
+  return settings_scan_uint(value, &number) == nullptr ? 0 : number;
 }
 
 char* settings_find(FILE* file, const char* key) {

@@ -49,7 +49,14 @@ using input_presence = int (*)(int n);
 /// the start of the line, or returns null when the line has no "=".
 char* settings_split_line(char* line);
 
-/// Converts a value text the way "%u" does; 0 when that yields no item.
+/// Reads a decimal number the way "%u" does on 32-bit routers: blanks
+/// skipped, an optional sign, then digits. A minus negates modulo 2^32; a
+/// magnitude above 4294967295 reads as 4294967295, with or without a minus.
+/// Returns the end of the digits, or null (number untouched) when there are
+/// none.
+const char* settings_scan_uint(const char* text, uint32_t* number);
+
+/// settings_scan_uint's value, or 0 when the text holds no number.
 uint32_t settings_parse_uint(const char* value);
 
 /// Value text of the first line at or after the file's position whose key

@@ -106,6 +106,6 @@ TEST(GpioDevice, ConcurrentFirstUseOpensOnce) {
   go.store(true);
   for (std::thread& thread : threads) thread.join();
   EXPECT_EQ(descriptors_open_on(device), 1);
-  EXPECT_EQ(gpio_lock.load(), 0);
+  EXPECT_EQ(__atomic_load_n(&gpio_lock, __ATOMIC_SEQ_CST), 0);
   forget_gpio_device();
 }

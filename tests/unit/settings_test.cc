@@ -62,6 +62,67 @@ TEST(SettingsFormat, ValuesAsTheDaemonReadsThem) {
   for (const row& r : rows) EXPECT_EQ(read_key(r.text, key), r.expected) << r.what;
 }
 
+// One result on every CPU: "%u" leaves numbers beyond 32 bits undefined, and
+// a 64-bit long read "4294967297" as 1 where 32-bit routers read the top.
+TEST(SettingsNumber, SameValueOnEveryCpu) {
+  struct row {
+    const char* text;
+    uint32_t expected;
+    int digits_end;  // -1: no number
+  };
+  const row rows[] = {
+      {"0", 0, 1},
+      {"7", 7, 1},
+      {"4294967295", 4294967295U, 10},
+      {"4294967296", 4294967295U, 10},
+      {"4294967297", 4294967295U, 10},
+      {"42949672950", 4294967295U, 11},
+      {"18446744073709551617", 4294967295U, 20},
+      {"99999999999999999999999999", 4294967295U, 26},
+      {"-1", 4294967295U, 2},
+      {"-0", 0, 2},
+      {"-4294967295", 1, 11},
+      {"-4294967296", 4294967295U, 11},
+      {"-4294967297", 4294967295U, 11},
+      {"-18446744073709551617", 4294967295U, 21},
+      {"+5", 5, 2},
+      {"+4294967296", 4294967295U, 11},
+      {"000000000000000000042", 42, 21},
+      {" \t\v\f\r\n12", 12, 8},
+      {"12abc", 12, 2},
+      {"12 34", 12, 2},
+      {"4294967296abc", 4294967295U, 10},
+      {"", 0, -1},
+      {"abc", 0, -1},
+      {"-", 0, -1},
+      {"+", 0, -1},
+      {"--1", 0, -1},
+      {"+-1", 0, -1},
+      {"- 1", 0, -1},
+      {"0x10", 0, 1},
+  };
+  for (const row& r : rows) {
+    EXPECT_EQ(settings_parse_uint(r.text), r.expected) << '"' << r.text << '"';
+    uint32_t number = 12345;
+    const char* end = settings_scan_uint(r.text, &number);
+    if (r.digits_end < 0) {
+      EXPECT_EQ(end, nullptr) << '"' << r.text << '"';
+      EXPECT_EQ(number, 12345U) << '"' << r.text << '"';
+    } else {
+      EXPECT_EQ(end, r.text + r.digits_end) << '"' << r.text << '"';
+      EXPECT_EQ(number, r.expected) << '"' << r.text << '"';
+    }
+  }
+}
+
+TEST(SettingsNumber, SettingsFileGivesTheSameValue) {
+  EXPECT_EQ(
+      read_key("MOD_DORMIX_SLEEP_DELAY0_SECOND=4294967297\n", "MOD_DORMIX_SLEEP_DELAY0_SECOND"),
+      4294967295U);
+  EXPECT_EQ(read_key("MOD_DORMIX_SLEEP_DELAY0_SECOND=\"-2\"\n", "MOD_DORMIX_SLEEP_DELAY0_SECOND"),
+            4294967294U);
+}
+
 TEST(SettingsFormat, OverlongLineIsSeveralLines) {
   // The tail beyond the buffer is read as a line of its own.
   std::string text(SETTINGS_LINE_SIZE - 1, 'x');

@@ -140,9 +140,9 @@ void check_value(const char* value, const known_key& key, int line, bool open_qu
   }
   const char* digits = value;
   while (isspace(static_cast<unsigned char>(*digits)) != 0) ++digits;
-  unsigned int number = 0;
-  int end = 0;
-  if (sscanf(value, "%u%n", &number, &end) != 1) {
+  uint32_t read = 0;
+  const char* end = settings_scan_uint(value, &read);
+  if (end == nullptr) {
     if (*digits == '\0') {
       // "" is an empty value on purpose; a bare one may be a value forgotten.
       if (!quoted && !open_quote) {
@@ -155,7 +155,6 @@ void check_value(const char* value, const known_key& key, int line, bool open_qu
     }
     return;
   }
-  const uint32_t read = settings_parse_uint(value);
   if (*digits == '-') {
     add_warning(findings, line, WARN_NEGATIVE,
                 "%s is negative (\"%s\"): the daemon reads it as %" PRIu32 " (it wraps around)",
@@ -164,9 +163,9 @@ void check_value(const char* value, const known_key& key, int line, bool open_qu
     add_warning(findings, line, WARN_TOO_LARGE,
                 "%s=\"%s\" is above 4294967295: the daemon reads %" PRIu32, key.name, shown, read);
   }
-  if (has_text(value + end)) {
+  if (has_text(end)) {
     char rest[48];
-    message_snippet(value + end, rest);
+    message_snippet(end, rest);
     add_warning(findings, line, WARN_TRAILING,
                 "text after the number (\"%s\"): the daemon reads %s as %" PRIu32
                 " and ignores the rest",
