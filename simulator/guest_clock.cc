@@ -81,7 +81,8 @@ bool set_guest_clock(const clock_setting& clock, fake_clock* model, std::string*
     *reason = "no clock holder to freeze the guest's clock";
     return false;
   }
-  if (held_second != nullptr) held_second->store(clock.frozen ? static_cast<long long>(wanted) : -1);
+  if (held_second != nullptr)
+    held_second->store(clock.frozen ? static_cast<long long>(wanted) : -1);
   timespec target{wanted, 0};
   if (clock_settime(CLOCK_REALTIME, &target) != 0) {
     *reason = std::string("cannot set the guest's clock: ") + strerror(errno);

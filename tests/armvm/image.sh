@@ -42,7 +42,7 @@ trap 'rm -rf "$work"' EXIT
 (
   cd "$image_dir/debs"
   wanted=()
-  while IFS== read -r package version; do
+  while IFS='=' read -r package version; do
     file="${package%:*}_${version//:/%3a}_"
     ls "$file"*.deb >/dev/null 2>&1 || wanted+=("$package=$version")
   done <<<"$versions"

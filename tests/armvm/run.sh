@@ -80,7 +80,7 @@ wait "$qemu" || true
 echo "arm-vm: guest ran $((SECONDS - boot_started)) s"
 
 tr -d '\r' <"$log" >"$work/console"
-"$here/judge.sh" "$work/console" "$(ls "$source_dir"/simulator/scenarios/*.scn | wc -l)" \
+"$here/judge.sh" "$work/console" "$(find "$source_dir/simulator/scenarios" -name "*.scn" | wc -l)" \
   "${@%%=*}" || outcome=${outcome:-"the guest's results do not pass"}
 if [[ -n $outcome ]]; then
   echo "arm-vm: FAILED: $outcome (console log: $log)" >&2
