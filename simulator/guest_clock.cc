@@ -2,18 +2,17 @@
 
 #include <fcntl.h>
 #include <linux/magic.h>
+#include <pthread.h>
 #include <sched.h>
 #include <sys/mman.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
 #include <unistd.h>
-#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
 #include <ctime>
-#include <new>
 
 namespace {
 
@@ -47,9 +46,13 @@ bool has_word(const std::string& text, const std::string& word) {
   return false;
 }
 
-// The second a frozen clock is held at, -1 while the clock runs: shared
-// with the holder process.
-std::atomic<long long>* held_second = nullptr;
+// Shared with the holder process. The lock keeps a hold from landing
+// after a new setting with the second it read before.
+struct clock_hold {
+  pthread_mutex_t lock;
+  long long second;  // the second a frozen clock is held at; -1 while it runs
+};
+clock_hold* hold = nullptr;
 
 [[noreturn]] void hold_clock() {
   prctl(PR_SET_PDEATHSIG, SIGKILL);
@@ -59,11 +62,12 @@ std::atomic<long long>* held_second = nullptr;
   priority.sched_priority = 1;
   sched_setscheduler(0, SCHED_FIFO, &priority);
   for (;;) {
-    const long long second = held_second->load();
-    if (second >= 0) {
-      timespec frozen{static_cast<time_t>(second), 0};
+    pthread_mutex_lock(&hold->lock);
+    if (hold->second >= 0) {
+      timespec frozen{static_cast<time_t>(hold->second), 0};
       clock_settime(CLOCK_REALTIME, &frozen);
     }
+    pthread_mutex_unlock(&hold->lock);
     timespec pause{0, HOLD_PERIOD_NS};
     nanosleep(&pause, nullptr);
   }
@@ -77,15 +81,20 @@ bool set_guest_clock(const clock_setting& clock, fake_clock* model, std::string*
   }
   local.tm_isdst = -1;
   const time_t wanted = mktime(&local);
-  if (clock.frozen && held_second == nullptr) {
+  if (clock.frozen && hold == nullptr) {
     *reason = "no clock holder to freeze the guest's clock";
     return false;
   }
-  if (held_second != nullptr)
-    held_second->store(clock.frozen ? static_cast<long long>(wanted) : -1);
+  if (hold != nullptr) {
+    pthread_mutex_lock(&hold->lock);
+    hold->second = clock.frozen ? static_cast<long long>(wanted) : -1;
+  }
   timespec target{wanted, 0};
-  if (clock_settime(CLOCK_REALTIME, &target) != 0) {
-    *reason = std::string("cannot set the guest's clock: ") + strerror(errno);
+  const bool set = clock_settime(CLOCK_REALTIME, &target) == 0;
+  const int error = errno;
+  if (hold != nullptr) pthread_mutex_unlock(&hold->lock);
+  if (!set) {
+    *reason = std::string("cannot set the guest's clock: ") + strerror(error);
     return false;
   }
   model->active = true;
@@ -137,13 +146,19 @@ guest_facts read_guest_facts() {
 }
 
 bool start_clock_holder(std::string* reason) {
-  void* shared = mmap(nullptr, sizeof(std::atomic<long long>), PROT_READ | PROT_WRITE,
-                      MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+  void* shared =
+      mmap(nullptr, sizeof(clock_hold), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
   if (shared == MAP_FAILED) {
     *reason = std::string("cannot share the held clock: ") + strerror(errno);
     return false;
   }
-  held_second = new (shared) std::atomic<long long>(-1);
+  hold = static_cast<clock_hold*>(shared);
+  pthread_mutexattr_t attributes;
+  pthread_mutexattr_init(&attributes);
+  pthread_mutexattr_setpshared(&attributes, PTHREAD_PROCESS_SHARED);
+  pthread_mutex_init(&hold->lock, &attributes);
+  pthread_mutexattr_destroy(&attributes);
+  hold->second = -1;
   const pid_t holder = fork();
   if (holder < 0) {
     *reason = std::string("cannot start the clock holder: ") + strerror(errno);
