@@ -19,6 +19,7 @@ cmake --preset armhf >/dev/null
 cmake --build --preset armhf
 daemons=(glibc=build/armhf/dormix)
 if cmake --list-presets 2>/dev/null | grep -q '"armhf-static"'; then
+  need_packages musl-dev:armhf
   cmake --preset armhf-static >/dev/null
   cmake --build --preset armhf-static
   daemons+=(static=build/armhf-static/dormix)
