@@ -2,22 +2,33 @@
 # Footprint of the release daemon on each target: stripped file size, the
 # shared libraries it needs, the glibc symbol versions it requires (the newest
 # of them is the oldest glibc it runs on) and the kernel its C library asks
-# for. Builds the daemon alone (no tests, no tools) in build/footprint/TARGET.
-# Usage: bench/footprint.sh [x86-64|armhf|arm64]...   (default: all three)
+# for; for the static musl builds, whether they name a program interpreter.
+# Builds the daemon alone (no tests, no tools) in build/footprint/TARGET.
+# Usage: bench/footprint.sh [TARGET]...   (default: all seven)
+#   glibc, dynamic: x86-64 armhf arm64
+#   musl, static:   x86-64-static armhf-static armel-static arm64-static
 # Exit status 1 if a target is over its size budget.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source tests/lib.sh
 need_build_packages
-need_packages binutils g++-arm-linux-gnueabihf g++-aarch64-linux-gnu
+need_packages binutils g++-arm-linux-gnueabihf g++-aarch64-linux-gnu g++-arm-linux-gnueabi
+need_foreign_architecture armhf armel arm64
+need_packages musl-dev musl-dev:armhf musl-dev:armel musl-dev:arm64
 
 declare -A toolchain=(
   [x86-64]=""
   [armhf]=cmake/toolchains/arm-linux-gnueabihf.cmake
-  [arm64]=cmake/toolchains/aarch64-linux-gnu.cmake)
-declare -A strip_tool=([x86-64]=strip [armhf]=arm-linux-gnueabihf-strip [arm64]=aarch64-linux-gnu-strip)
+  [arm64]=cmake/toolchains/aarch64-linux-gnu.cmake
+  [x86-64-static]=cmake/toolchains/musl-x86-64.cmake
+  [armhf-static]=cmake/toolchains/musl-armhf.cmake
+  [armel-static]=cmake/toolchains/musl-armel.cmake
+  [arm64-static]=cmake/toolchains/musl-arm64.cmake)
+declare -A strip_tool=([x86-64]=strip [armhf]=arm-linux-gnueabihf-strip [arm64]=aarch64-linux-gnu-strip
+  [x86-64-static]=strip [armhf-static]=arm-linux-gnueabihf-strip
+  [armel-static]=arm-linux-gnueabi-strip [arm64-static]=aarch64-linux-gnu-strip)
 # Stripped size budgets in bytes; targets without one are reported only.
-declare -A budget=([armhf]=12288)
+declare -A budget=([armhf]=12288 [armhf-static]=49152 [arm64-static]=65536)
 
 build_daemon() {
   local target=$1
@@ -36,12 +47,22 @@ needed_libraries() { readelf -dW "$1" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p' |
 
 # "symbol version" pairs of every versioned glibc symbol the binary imports.
 glibc_imports() {
-  readelf --dyn-syms -W "$1" | grep -oE '[^ ]+@GLIBC_[0-9.]+' | sed 's/@GLIBC_/ /' | sort -u
+  readelf --dyn-syms -W "$1" | { grep -oE '[^ ]+@GLIBC_[0-9.]+' || true; } | sed 's/@GLIBC_/ /' | sort -u
 }
 
 newest_version() { sort -V | tail -n 1; }
 
 kernel_floor() { readelf -nW "$1" | sed -n 's/.*OS: Linux, ABI: \([0-9.]*\).*/\1/p'; }
+
+interpreter() {
+  local path
+  path=$(readelf -lW "$1" | sed -n 's/.*Requesting program interpreter: \(.*\)\]/\1/p')
+  echo "${path:-none}"
+}
+
+exports_got_signal() {
+  readelf --dyn-syms -W "$1" | grep -qE 'OBJECT +GLOBAL +DEFAULT +[0-9]+ got_signal$' && echo yes || echo no
+}
 
 report_target() {
   local target=$1
@@ -57,24 +78,33 @@ report_target() {
   # The C start-up files linked in come with the build's glibc; the daemon's
   # own calls are what a build against an older glibc would still need.
   own_calls=$(awk '$1 != "__libc_start_main" { print $2 }' <<<"$imports" | newest_version)
-  printf '| %s | %s | %s | %s | %s (%s) | %s | %s |\n' "$target" "$size" \
-    "$(needed_libraries "$stripped")" "$versions" "$oldest" "$set_by" "$own_calls" \
-    "$(kernel_floor "$stripped")"
+  local library=glibc oldest_glibc="$oldest ($set_by)" kernel
+  kernel=$(kernel_floor "$stripped")
+  if [[ $target == *-static ]]; then
+    library="musl, static"
+    versions=- oldest_glibc=- own_calls=- kernel=${kernel:--}
+  fi
+  printf '| %s | %s | %s | %s | %s | %s | %s | %s | %s | %s |\n' "${target%-static}" \
+    "$library" "$size" "$(needed_libraries "$stripped" | sed 's/^$/none/')" "$(interpreter "$stripped")" \
+    "$(exports_got_signal "$stripped")" "$versions" "$oldest_glibc" "$own_calls" "$kernel"
 }
 
 targets=("$@")
-[[ ${#targets[@]} -eq 0 ]] && targets=(x86-64 armhf arm64)
+[[ ${#targets[@]} -eq 0 ]] &&
+  targets=(x86-64 armhf arm64 x86-64-static armhf-static armel-static arm64-static)
 for target in "${targets[@]}"; do
   if [[ ! -v "toolchain[$target]" ]]; then
-    echo "footprint: unknown target $target (x86-64, armhf, arm64)" >&2
+    echo "footprint: unknown target $target (${!toolchain[*]})" >&2
     exit 2
   fi
   build_daemon "$target"
 done
 
 echo "Release daemon (MinSizeRel), stripped; glibc versions from the binary's symbol imports."
-echo "| target | stripped bytes | NEEDED | GLIBC versions | oldest glibc (set by) | own calls need | kernel >= |"
-echo "|---|---|---|---|---|---|---|"
+echo "The static builds carry no glibc versions and no kernel note: see README, Installing on a router."
+echo "| target | C library | stripped bytes | NEEDED | interpreter | got_signal exported |" \
+  "GLIBC versions | oldest glibc (set by) | own calls need | kernel >= |"
+echo "|---|---|---|---|---|---|---|---|---|---|"
 for target in "${targets[@]}"; do report_target "$target"; done
 
 over_budget=0

@@ -23,3 +23,17 @@ need_packages() {
 need_build_packages() {
   need_packages g++ cmake make libgtest-dev libgmock-dev
 }
+
+# Lets packages of a foreign architecture (e.g. musl-dev:armhf) be installed.
+# Usage: need_foreign_architecture ARCH...
+need_foreign_architecture() {
+  local added=0
+  for arch in "$@"; do
+    dpkg --print-foreign-architectures | grep -qx "$arch" && continue
+    dpkg --add-architecture "$arch"
+    added=1
+  done
+  [ "$added" -eq 0 ] && return 0
+  apt-get -o DPkg::Lock::Timeout=600 update -qq >/dev/null || return 1
+  export DORMIX_APT_UPDATED=1
+}

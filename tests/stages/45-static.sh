@@ -1,0 +1,86 @@
+# Static builds against musl for every router CPU: x86-64, armhf, armel and
+# arm64. Builds each with its unit and checker tests (the ARM ones under
+# qemu-user; static programs need no -L), runs the simulated router's
+# scenarios against each static daemon, and checks the release archives.
+set -euo pipefail
+source tests/lib.sh
+
+need_foreign_architecture armhf armel arm64
+# googletest: its sources are built for each target.
+need_packages musl-dev musl-tools musl-dev:armhf musl-dev:armel musl-dev:arm64 \
+  g++-arm-linux-gnueabihf g++-arm-linux-gnueabi g++-aarch64-linux-gnu qemu-user googletest \
+  binutils-arm-linux-gnueabihf binutils-arm-linux-gnueabi binutils-aarch64-linux-gnu
+
+targets=(x86-64 armhf armel arm64)
+for target in "${targets[@]}"; do
+  cmake --workflow --preset "$target-static"
+done
+
+# Each daemon must be static, name no C library, and export got_signal.
+for target in "${targets[@]}"; do
+  daemon=build/$target-static/dormix
+  if readelf -lW "$daemon" | grep -q INTERP || readelf -dW "$daemon" | grep -q NEEDED; then
+    echo "static: $daemon asks for a program interpreter or shared libraries" >&2
+    exit 1
+  fi
+  readelf --dyn-syms -W "$daemon" | grep -qE 'OBJECT +GLOBAL +DEFAULT +[0-9]+ got_signal$' || {
+    echo "static: $daemon does not export got_signal" >&2
+    exit 1
+  }
+  if readelf -sW "$daemon" | grep -qE 'FUNC .*scanf'; then
+    echo "static: $daemon links a scanf function" >&2
+    exit 1
+  fi
+done
+
+simulator=build/default/simulator/dormix-sim
+if [[ ! -x $simulator ]]; then
+  need_packages libfuse3-dev fuse3 pkg-config
+  cmake --preset default >/dev/null
+  cmake --build --preset default --target dormix-sim
+fi
+
+# A static daemon ignores LD_PRELOAD, so the faked wall clock cannot reach it.
+# qemu-user rejects the GPIO driver's read requests (ENOSYS), so the ARM
+# daemons read every input as 0.
+faketime_scenarios=$(grep -l '^ *need[s]* .*faketime' simulator/scenarios/*.scn |
+  xargs -n1 basename | sed 's/\.scn$//' | paste -sd' ' -)
+run_scenarios() {
+  local target=$1 skips=$2
+  shift 2
+  echo "--- simulator against the $target static daemon (skipping scenarios needing $skips)"
+  "$simulator" --quiet --daemon "build/$target-static/dormix" --skip-needing "$skips" "$@" \
+    simulator/scenarios/*.scn | tee "build/$target-static/scenarios.log" | grep -E '^(SKIP|FAIL)|passed,'
+  return "${PIPESTATUS[0]}"
+}
+echo "skipped on every static daemon, which cannot load the faked clock through LD_PRELOAD:" \
+  "$faketime_scenarios"
+run_scenarios x86-64 faketime
+run_scenarios armhf faketime,gpio --emulator qemu-arm
+run_scenarios armel faketime,gpio --emulator qemu-arm
+run_scenarios arm64 faketime,gpio --emulator qemu-aarch64
+
+# Release archives: the expected files in each, and checksums that verify.
+release=build/release
+rm -rf "$release"
+packaging/release.sh "$release" >/dev/null
+version=$(sed -n 's/^project(dormix VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+expected="init/procd/dormix init/sysvinit/dormix man/man5/dormix-settings.5 man/man8/dormix-check.8
+man/man8/dormix.8 sbin/dormix sbin/dormix-check settings.sample"
+for target in "${targets[@]}"; do
+  name=dormix-$version-$target
+  listed=$(tar -tzf "$release/$name.tar.gz" | grep -v '/$' | sed "s|^$name/||" | sort | paste -sd' ' -)
+  if [[ "$listed" != "$(tr '\n' ' ' <<<"$expected" | sed 's/ $//')" ]]; then
+    echo "release: $name.tar.gz holds: $listed" >&2
+    exit 1
+  fi
+  tar -xzf "$release/$name.tar.gz" -C "$release" "$name/sbin"
+  for program in dormix dormix-check; do
+    if readelf -lW "$release/$name/sbin/$program" | grep -q INTERP; then
+      echo "release: $name/sbin/$program is not static" >&2
+      exit 1
+    fi
+  done
+done
+(cd "$release" && sha256sum --check --strict SHA256SUMS)
+echo "release archives:" "$release"/*.tar.gz
