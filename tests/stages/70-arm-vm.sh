@@ -6,12 +6,9 @@
 # guest's own clock (dormix-sim --guest-clock) instead of libfaketime.
 set -euo pipefail
 source tests/lib.sh
-# libfuse3-dev:armhf for the armhf simulator comes from multiarch.
-if ! dpkg --print-foreign-architectures | grep -qx armhf; then
-  dpkg --add-architecture armhf
-  apt-get -o DPkg::Lock::Timeout=600 update -qq >/dev/null
-  export DORMIX_APT_UPDATED=1
-fi
+# libfuse3-dev:armhf for the armhf simulator comes from multiarch; the
+# guest's packages are fetched from the armhf lists.
+need_foreign_architecture armhf
 need_packages g++-arm-linux-gnueabihf libc6-dev-armhf-cross googletest qemu-system-arm cpio \
   pkg-config libfuse3-dev:armhf
 
