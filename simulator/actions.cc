@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "simulator/guest_clock.h"
 #include "simulator/lines.h"
 #include "simulator/run_state.h"
 
@@ -24,7 +25,7 @@ void run_state::apply(const timed_action& action) {
   } else if (verb == "clock") {
     std::string reason;
     clock_setting setting{w[1] + " " + w[2], w.size() == 4};
-    if (set_fake_clock(setting, &clock, &reason)) {
+    if (set_scenario_clock(options.guest_clock, setting, &clock, &reason)) {
       text = "wall clock set to " + setting.local_time + (setting.frozen ? " (frozen)" : "");
     } else {
       failed_setup = true;

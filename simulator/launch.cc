@@ -58,7 +58,7 @@ void write_all(int fd, const std::string& text) {
 
 std::vector<std::string> daemon_environment(const scenario& s, const run_options& options) {
   std::vector<std::string> environment = {"PATH=/usr/sbin:/usr/bin:/sbin:/bin", "TZ=" + s.timezone};
-  if (s.needs_faketime) {
+  if (s.needs_faketime && !options.guest_clock) {
     environment.push_back("LD_PRELOAD=" + options.libfaketime);
     environment.push_back("FAKETIME_TIMESTAMP_FILE=" + fake_clock_path());
     environment.push_back("FAKETIME_NO_CACHE=1");

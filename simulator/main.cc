@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "simulator/guest_clock.h"
 #include "simulator/runner.h"
 #include "simulator/sandbox.h"
 #include "simulator/scenario.h"
@@ -21,7 +22,8 @@ constexpr int EXIT_USAGE = 2;
 void usage(FILE* out) {
   fputs(
       "usage: dormix-sim [--daemon PATH] [--emulator \"CMD ARGS\"] [--wrap \"CMD ARGS\"]\n"
-      "                  [--skip-needing faketime,gpio] [--quiet] [--verbose] SCENARIO...\n"
+      "                  [--skip-needing faketime,gpio] [--guest-clock] [--quiet] [--verbose]\n"
+      "                  SCENARIO...\n"
       "Runs the daemon on a simulated router for each scenario, prints the timeline and\n"
       "checks the expectations. Exit status: 0 all passed (skips allowed), 1 an\n"
       "expectation failed, 2 bad usage or scenario, 77 nothing could run here.\n",
@@ -81,7 +83,10 @@ std::string skip_reason(const scenario& s, const std::vector<std::string>& skipp
       return "needs " + need + " (--skip-needing " + need + ")";
     }
   }
-  if (s.needs_faketime && options.libfaketime.empty()) {
+  if (s.needs_faketime && options.guest_clock && s.clock_speed != 0) {
+    return "needs faketime for clock-speed, which the guest clock cannot do";
+  }
+  if (s.needs_faketime && options.libfaketime.empty() && !options.guest_clock) {
     return "needs faketime, and libfaketime is not installed (Debian: libfaketime)";
   }
   return "";
@@ -115,6 +120,8 @@ int main(int argc, char** argv) {
       return 0;
     } else if (arg == "--quiet") {
       options.quiet = true;
+    } else if (arg == "--guest-clock") {
+      options.guest_clock = true;
     } else if (arg == "--verbose") {
       options.verbose = true;
     } else if (arg == "--daemon" && has_value) {
@@ -156,6 +163,14 @@ int main(int argc, char** argv) {
     return EXIT_USAGE;
   }
   options.libfaketime = find_libfaketime();
+  if (options.guest_clock) {
+    const std::string refusal = guest_clock_refusal(read_guest_facts());
+    if (!refusal.empty()) {
+      fprintf(stderr, "dormix-sim: --guest-clock sets this machine's wall clock; refused: %s\n",
+              refusal.c_str());
+      return EXIT_USAGE;
+    }
+  }
 
   std::vector<scenario> scenarios(paths.size());
   for (size_t i = 0; i < paths.size(); ++i) {

@@ -19,6 +19,7 @@
 #include <ctime>
 
 #include "simulator/gpio_file.h"
+#include "simulator/guest_clock.h"
 #include "simulator/launch.h"
 #include "simulator/lines.h"
 #include "simulator/run_state.h"
@@ -46,7 +47,7 @@ bool set_starting_world(run_state* r, std::string* reason) {
   }
   if (!s.needs_faketime) return true;
   r->clock.speed = s.clock_speed;
-  if (s.has_clock) return set_fake_clock(s.clock, &r->clock, reason);
+  if (s.has_clock) return set_scenario_clock(r->options.guest_clock, s.clock, &r->clock, reason);
   if (!replace_file("clock", s.clock_speed != 0 ? "+0 x" + std::to_string(s.clock_speed) + "\n"
                                                 : std::string("+0\n"))) {
     *reason = "cannot write the clock";
@@ -189,6 +190,10 @@ int run_scenario(const scenario& s, const run_options& options) {
   setenv("TZ", s.timezone.c_str(), 1);
   tzset();
   std::string reason;
+  if (options.guest_clock && s.needs_faketime && !start_clock_holder(&reason)) {
+    fprintf(stderr, "%s: %s\n", s.name.c_str(), reason.c_str());
+    return RUN_FAILED;
+  }
   sandbox box;
   if (!enter_namespaces(&reason) || !build_sandbox(s, options.daemon_binary, &box, &reason)) {
     fprintf(stderr, "%s: skipped: %s\n", s.name.c_str(), reason.c_str());

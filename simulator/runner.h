@@ -11,6 +11,7 @@ struct run_options {
   std::vector<std::string> emulator;  // put before the daemon's path
   std::vector<std::string> wrapper;   // put before the emulator
   std::string libfaketime;            // preload library, "" when missing
+  bool guest_clock = false;           // set the test guest's own wall clock
   bool quiet = false;
   bool verbose = false;
 };

@@ -16,8 +16,9 @@ set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 # ctest runs target programs (the unit tests, test discovery) through this.
-# The host's ld.so.cache may list the same architecture's multiarch libraries
-# (a foreign-architecture package pulls them in); the cross tree's loader
-# must not mix them with its own C library, so its own directory comes first.
+# The library path keeps the C library next to the sysroot's loader: with
+# multiarch libc6:armhf installed (libfuse3-dev:armhf brings it), the loader
+# would otherwise find that one first in /lib/arm-linux-gnueabihf, and a
+# loader and C library of different builds crash every forked child.
 set(CMAKE_CROSSCOMPILING_EMULATOR qemu-arm -L ${DORMIX_TARGET_SYSROOT}
     -E LD_LIBRARY_PATH=${DORMIX_TARGET_SYSROOT}/lib)

@@ -24,5 +24,7 @@ if [[ ! -x $simulator ]]; then
   cmake --preset default >/dev/null
   cmake --build --preset default --target dormix-sim
 fi
-"$simulator" --quiet --daemon build/armhf/dormix --emulator "qemu-arm -L /usr/arm-linux-gnueabihf -E LD_LIBRARY_PATH=/usr/arm-linux-gnueabihf/lib" \
+# The library path: see cmake/toolchains/arm-linux-gnueabihf.cmake.
+"$simulator" --quiet --daemon build/armhf/dormix \
+  --emulator "qemu-arm -L /usr/arm-linux-gnueabihf -E LD_LIBRARY_PATH=/usr/arm-linux-gnueabihf/lib" \
   --skip-needing faketime,gpio simulator/scenarios/*.scn

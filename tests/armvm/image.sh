@@ -1,0 +1,84 @@
+#!/usr/bin/env bash
+# Builds the ARM test guest's base image from Debian armhf packages: the
+# kernel (with fuse.ko and overlay.ko), busybox and the C and C++ run-time
+# libraries, packed as a gzip-compressed initramfs. Downloads and the image
+# are kept in CACHE_DIR/<key>, the key naming every package version, so a
+# second run reuses them. Prints the directory holding "vmlinuz" and
+# "base.cpio.gz".
+# Usage: tests/armvm/image.sh CACHE_DIR
+set -euo pipefail
+cache_root=$1
+here=$(cd "$(dirname "$0")" && pwd)
+
+# The kernel is found through the meta package, which names the actual one.
+kernel_package=$(apt-cache depends --no-recommends --no-suggests linux-image-armmp-lpae:armhf |
+  sed -n 's/^ *Depends: \(linux-image-[0-9][^:]*-armmp-lpae\)\(:armhf\)\{0,1\}$/\1/p' | head -n1)
+if [[ -z $kernel_package ]]; then
+  echo "image: no kernel behind linux-image-armmp-lpae:armhf (apt-get update with armhf enabled?)" >&2
+  exit 1
+fi
+# tzdata: the checker's tests read time zones.
+packages=("$kernel_package:armhf" busybox-static:armhf libc6:armhf libgcc-s1:armhf
+  libstdc++6:armhf libfuse3-3:armhf tzdata)
+
+# One query for all: "NAME:" lines, each followed by its candidate.
+versions=$(apt-cache policy "${packages[@]}" |
+  awk '/^[^ ].*:$/ { name = substr($0, 1, length($0) - 1) }
+       /^  Candidate: / && $2 != "(none)" { print name "=" $2 }')
+if [[ $(wc -l <<<"$versions") -ne ${#packages[@]} ]]; then
+  echo "image: not every package has a candidate:" "${packages[@]}" >&2
+  exit 1
+fi
+key=$( (printf '%s' "$versions"; cat "$here/image.sh") | sha256sum | cut -c1-16)
+image_dir=$cache_root/$key
+if [[ -f $image_dir/base.cpio.gz && -f $image_dir/vmlinuz ]]; then
+  echo "$image_dir"
+  exit 0
+fi
+
+mkdir -p "$image_dir/debs"
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+(
+  cd "$image_dir/debs"
+  wanted=()
+  while IFS='=' read -r package version; do
+    file="${package%:*}_${version//:/%3a}_"
+    ls "$file"*.deb >/dev/null 2>&1 || wanted+=("$package=$version")
+  done <<<"$versions"
+  # Only the archive files are fetched: nothing is installed on the host.
+  [[ ${#wanted[@]} -eq 0 ]] || apt-get download -q=2 "${wanted[@]}" >&2
+) 2> >(grep -v 'unsandboxed as root' >&2)
+
+root=$work/root
+mkdir -p "$root"
+for deb in "$image_dir"/debs/*.deb; do
+  [[ $(basename "$deb") == linux-image-* ]] && continue
+  dpkg-deb -x "$deb" "$root"
+done
+find "$root/usr/share" -mindepth 1 -maxdepth 1 ! -name zoneinfo -exec rm -rf {} +
+rm -rf "$root/usr/lib/arm-linux-gnueabihf/gconv" "$root/usr/lib/arm-linux-gnueabihf/audit"
+
+kernel=$work/kernel
+dpkg-deb -x "$image_dir"/debs/linux-image-*.deb "$kernel"
+cp "$kernel"/boot/vmlinuz-* "$work/vmlinuz"
+mkdir -p "$root/lib/modules"
+for module in fs/fuse/fuse.ko fs/overlayfs/overlay.ko; do
+  found=$(find "$kernel/lib/modules" -path "*/kernel/$module*" | head -n1)
+  [[ -n $found ]] || { echo "image: the kernel has no $module" >&2; exit 1; }
+  # busybox insmod reads plain modules only; newer kernels ship them compressed.
+  case $found in
+    *.xz) xz -dc "$found" >"$root/lib/modules/$(basename "$module")" ;;
+    *.zst) zstd -qdc "$found" >"$root/lib/modules/$(basename "$module")" ;;
+    *.gz) gzip -dc "$found" >"$root/lib/modules/$(basename "$module")" ;;
+    *) cp "$found" "$root/lib/modules/" ;;
+  esac
+done
+
+mkdir -p "$root"/{dev,proc,sys,run,tmp,opt,usr/bin,usr/sbin,sbin,etc}
+ln -sf busybox "$root/bin/sh"
+(cd "$root" && find . -mindepth 1 | LC_ALL=C sort | cpio -o -H newc --owner 0:0 -R 0:0 --quiet) |
+  gzip -1 >"$work/base.cpio.gz"
+printf '%s\n' "$versions" >"$work/versions"
+mv "$work/vmlinuz" "$work/base.cpio.gz" "$work/versions" "$image_dir/"
+echo "$image_dir"
