@@ -41,11 +41,12 @@ for test in tests/unit/dormix_unit_tests tests/tools/dormix_check_tests simulato
 done
 # The unit tests start the command probe by the path they were built with
 # (under qemu-user a script that starts it emulated); in the guest the
-# probe itself sits at that path and runs natively.
+# probe itself is put at that path by the init, after its mounts, since the
+# path may lie under /tmp.
 probe_path=$(grep -aoE "/[A-Za-z0-9_./-]*/command_probe(\.emulated)?" "$build/tests/unit/dormix_unit_tests" | head -n1)
 [[ -n $probe_path ]] || { echo "arm-vm: no command probe path in the unit tests" >&2; exit 1; }
-mkdir -p "$payload$(dirname "$probe_path")"
-install -m 755 "$build/tests/unit/command_probe" "$payload$probe_path"
+install -m 755 "$build/tests/unit/command_probe" "$payload/dormix/command_probe"
+printf '%s\n' "$probe_path" >"$payload/dormix/command_probe_path"
 for daemon in "$@"; do
   name=${daemon%%=*}
   mkdir -p "$payload/dormix/daemons/$name"
