@@ -1,5 +1,5 @@
 # Static builds against musl with Debian's compilers and Debian's musl-dev
-# for the target (multiarch). A specs file points g++ at musl's headers,
+# for the target (multiarch). A gcc driver file points g++ at musl's headers,
 # start files and libc.a, the way Debian's musl-gcc wrapper does for C, and
 # keeps libstdc++'s headers in front for the C++ wrappers (<cstdio> and
 # the like) that include musl's headers in turn.
@@ -38,18 +38,18 @@ endif()
 # provides as well (pthread_self, pthreads in libc, no obsolete isinf).
 string(APPEND DORMIX_MUSL_CXX_OPTIONS "-D__GLIBC_PREREQ(major,minor)=1")
 
-# One specs file for C++ and one without libstdc++'s directories for C
+# One driver file for C++ and one without libstdc++'s directories for C
 # (GoogleTest's project enables C).
-set(DORMIX_MUSL_SPECS ${CMAKE_BINARY_DIR}/musl-${DORMIX_MUSL_TRIPLET}-g++.specs)
-configure_file(${CMAKE_CURRENT_LIST_DIR}/../musl/musl.specs.in ${DORMIX_MUSL_SPECS} @ONLY)
-set(DORMIX_MUSL_C_SPECS ${CMAKE_BINARY_DIR}/musl-${DORMIX_MUSL_TRIPLET}-gcc.specs)
+set(DORMIX_MUSL_DRIVER ${CMAKE_BINARY_DIR}/musl-${DORMIX_MUSL_TRIPLET}-g++.driver)
+configure_file(${CMAKE_CURRENT_LIST_DIR}/../musl/gcc-driver.in ${DORMIX_MUSL_DRIVER} @ONLY)
+set(DORMIX_MUSL_C_DRIVER ${CMAKE_BINARY_DIR}/musl-${DORMIX_MUSL_TRIPLET}-gcc.driver)
 set(DORMIX_MUSL_CXX_OPTIONS "")
-configure_file(${CMAKE_CURRENT_LIST_DIR}/../musl/musl.specs.in ${DORMIX_MUSL_C_SPECS} @ONLY)
+configure_file(${CMAKE_CURRENT_LIST_DIR}/../musl/gcc-driver.in ${DORMIX_MUSL_C_DRIVER} @ONLY)
 
 # static-pie: one executable for any firmware, which still keeps a dynamic
 # symbol table for the exported got_signal.
-set(CMAKE_CXX_FLAGS_INIT "-specs=${DORMIX_MUSL_SPECS} -fPIE ${DORMIX_TARGET_FLAGS}")
-set(CMAKE_C_FLAGS_INIT "-specs=${DORMIX_MUSL_C_SPECS} -fPIE ${DORMIX_TARGET_FLAGS}")
+set(CMAKE_CXX_FLAGS_INIT "-specs=${DORMIX_MUSL_DRIVER} -fPIE ${DORMIX_TARGET_FLAGS}")
+set(CMAKE_C_FLAGS_INIT "-specs=${DORMIX_MUSL_C_DRIVER} -fPIE ${DORMIX_TARGET_FLAGS}")
 # No RELRO: musl's static-pie start code applies its relocations but never
 # write-protects the RELRO range, so the flag protects nothing, while
 # page-aligning its end pads the file by up to a page.
