@@ -74,13 +74,8 @@ clock_hold* hold = nullptr;
 }
 
 bool set_guest_clock(const clock_setting& clock, fake_clock* model, std::string* reason) {
-  tm local{};
-  if (strptime(clock.local_time.c_str(), "%Y-%m-%d %H:%M:%S", &local) == nullptr) {
-    *reason = "bad clock " + clock.local_time;
-    return false;
-  }
-  local.tm_isdst = -1;
-  const time_t wanted = mktime(&local);
+  time_t wanted = 0;
+  if (!clock_setting_time(clock, &wanted, reason)) return false;
   if (clock.frozen && hold == nullptr) {
     *reason = "no clock holder to freeze the guest's clock";
     return false;

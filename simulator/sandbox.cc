@@ -257,14 +257,20 @@ bool set_status_mode(const std::string& mode) { return replace_file("status-mode
 
 std::string fake_clock_path() { return run_path("clock"); }
 
-bool set_fake_clock(const clock_setting& clock, fake_clock* model, std::string* reason) {
+bool clock_setting_time(const clock_setting& clock, time_t* wanted, std::string* reason) {
   tm local{};
   if (strptime(clock.local_time.c_str(), "%Y-%m-%d %H:%M:%S", &local) == nullptr) {
     *reason = "bad clock " + clock.local_time;
     return false;
   }
   local.tm_isdst = -1;
-  const time_t wanted = mktime(&local);
+  *wanted = mktime(&local);
+  return true;
+}
+
+bool set_fake_clock(const clock_setting& clock, fake_clock* model, std::string* reason) {
+  time_t wanted = 0;
+  if (!clock_setting_time(clock, &wanted, reason)) return false;
   timespec now{};
   clock_gettime(CLOCK_REALTIME, &now);
   const double real_now = static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;

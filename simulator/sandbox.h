@@ -47,6 +47,8 @@ struct fake_clock {
 /// clock the offset is taken against the real clock of this moment. The
 /// local time is read in the time zone of this process (TZ). A model with a
 /// speed makes the clock run that much faster from now on.
+/// The moment a scenario's clock setting names, in the local time zone.
+bool clock_setting_time(const clock_setting& clock, time_t* wanted, std::string* reason);
 bool set_fake_clock(const clock_setting& clock, fake_clock* model, std::string* reason);
 
 /// The daemon's local wall clock now, "HH:MM:SS", or "" without a fake clock.
