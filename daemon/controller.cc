@@ -4,10 +4,6 @@ int32_t elapsed_seconds(int32_t now, int32_t since) {
   return static_cast<int32_t>(static_cast<uint32_t>(now) - static_cast<uint32_t>(since));
 }
 
-int32_t sleep_time_of_day(uint32_t hour, uint32_t minute) {
-  return static_cast<int32_t>(hour * 3600U + minute * 60U);
-}
-
 int32_t input_hold(uint32_t sleep_bin_second) {
   return sleep_bin_second == 0 ? 1 : static_cast<int32_t>(sleep_bin_second);
 }
@@ -54,8 +50,10 @@ bool input_rule_fires(input_trigger* trigger, const sleep_config& config, int n,
 
 void controller_start(controller_state* state, const sleep_config& config,
                       const controller_platform& platform) {
+  bool present[BINARY_INPUT_COUNT] = {};
   for (int n = 0; n < BINARY_INPUT_COUNT; ++n) {
-    if (platform.binary_input_present(platform.context, n) == 0) break;
+    present[n] = platform.binary_input_present(platform.context, n) != 0;
+    if (!input_in_use(present, n)) break;
     state->triggers[n] = input_trigger{true, false, 0, input_hold(config.sleep_bin_second[n])};
   }
   state->start_mono = platform.monotonic_seconds(platform.context);
@@ -63,6 +61,18 @@ void controller_start(controller_state* state, const sleep_config& config,
   state->sleep_delay = static_cast<int32_t>(config.sleep_delay_second);
   state->sleep_time_armed =
       sleep_time_armed_at_start(state->sleep_tod, platform.seconds_of_day(platform.context));
+}
+
+void input_rules_cycle(controller_state* state, const sleep_config& config,
+                       const controller_platform& platform) {
+  bool present[BINARY_INPUT_COUNT] = {};
+  for (int n = 0; n < BINARY_INPUT_COUNT; ++n) {
+    present[n] = platform.binary_input_present(platform.context, n) != 0;
+    if (!input_in_use(present, n)) break;
+    if (input_rule_fires(&state->triggers[n], config, n, platform)) {
+      enter_sleep_with(config, platform);
+    }
+  }
 }
 
 void controller_cycle(controller_state* state, const sleep_config& config,
@@ -75,10 +85,5 @@ void controller_cycle(controller_state* state, const sleep_config& config,
       delay_rule_fires(*state, platform.monotonic_seconds(platform.context))) {
     enter_sleep_with(config, platform);
   }
-  for (int n = 0; n < BINARY_INPUT_COUNT; ++n) {
-    if (platform.binary_input_present(platform.context, n) == 0) break;
-    if (input_rule_fires(&state->triggers[n], config, n, platform)) {
-      enter_sleep_with(config, platform);
-    }
-  }
+  input_rules_cycle(state, config, platform);
 }

@@ -38,9 +38,6 @@ struct controller_platform {
 /// Differences of clock readings wrap like the 32-bit counters they are.
 int32_t elapsed_seconds(int32_t now, int32_t since);
 
-/// hour * 3600 + minute * 60, modulo 2^32 and read as signed.
-int32_t sleep_time_of_day(uint32_t hour, uint32_t minute);
-
 /// Seconds an input must hold its level: the setting, or 1 for 0.
 int32_t input_hold(uint32_t sleep_bin_second);
 
@@ -59,6 +56,12 @@ bool delay_rule_fires(const controller_state& state, int now_mono);
 /// Sets up the triggers of present inputs and takes the start times.
 void controller_start(controller_state* state, const sleep_config& config,
                       const controller_platform& platform);
+
+/// The input rules of one cycle: for each input in use, from input 0 on,
+/// enters sleep when it has held its sleep level long enough. The checker's
+/// live view runs them too, on what it saw of the router.
+void input_rules_cycle(controller_state* state, const sleep_config& config,
+                       const controller_platform& platform);
 
 /// One poll cycle without its pause: evaluates every rule and enters sleep
 /// for each one that fires.

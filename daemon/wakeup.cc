@@ -4,7 +4,16 @@
 
 namespace {
 constexpr uint32_t SECONDS_PER_DAY = 86400U;
+
+uint32_t seconds_at(uint32_t hour, uint32_t minute) { return hour * 3600U + minute * 60U; }
+
+}  // namespace
+
+int32_t sleep_time_of_day(uint32_t hour, uint32_t minute) {
+  return static_cast<int32_t>(seconds_at(hour, minute));
 }
+
+uint32_t wake_time_of_day(uint32_t hour, uint32_t minute) { return seconds_at(hour, minute); }
 
 wake_params wake_params_from(const sleep_config& config) {
   return wake_params{static_cast<int32_t>(config.wakeup_bin_enabled),
@@ -18,8 +27,8 @@ wake_params wake_params_from(const sleep_config& config) {
 uint32_t wake_interval(const wake_params& params, int now_tod) {
   if (params.wake_time_enabled != 0) {
     const auto now = static_cast<uint32_t>(now_tod);
-    uint32_t target = static_cast<uint32_t>(params.wake_hour) * 3600U +
-                      static_cast<uint32_t>(params.wake_minute) * 60U;
+    uint32_t target = wake_time_of_day(static_cast<uint32_t>(params.wake_hour),
+                                       static_cast<uint32_t>(params.wake_minute));
     if (now >= target) target += SECONDS_PER_DAY;
     const uint32_t until = target - now;
     if (params.wake_delay_enabled != 0 && params.wake_delay_second < until) {

@@ -1,5 +1,6 @@
-// The wake-up interval handed to the low-power tool and its command line:
-// arithmetic only, shared by the daemon and the settings checker.
+// The seconds of the day that the sleep and wake times stand for, the wake-up
+// interval handed to the low-power tool and its command line: arithmetic
+// only, shared by the daemon and the settings checker.
 #pragma once
 
 #include <cstdint>
@@ -20,6 +21,13 @@ struct wake_params {
   int32_t wake_hour;
   int32_t wake_minute;
 };
+
+/// hour * 3600 + minute * 60, modulo 2^32 and read as signed.
+int32_t sleep_time_of_day(uint32_t hour, uint32_t minute);
+
+/// hour * 3600 + minute * 60, modulo 2^32; past a day for a wake-up on a
+/// later day.
+uint32_t wake_time_of_day(uint32_t hour, uint32_t minute);
 
 /// The wake-up settings as every firing passes them on.
 wake_params wake_params_from(const sleep_config& config);

@@ -125,19 +125,30 @@ bool cache_is_fresh(const status_cache_record& cache, const status_source& sourc
 
 int router_seconds(void* /*context*/) { return monotonic_seconds(); }
 
+const char* status_output_with(status_cache_record* cache, const status_source& source,
+                               const char* section) {
+  if (!cache_is_fresh(*cache, source, section) && !refresh_output(cache, source, section)) {
+    return nullptr;
+  }
+  return cache->output;
+}
+
 }  // namespace
 
 status_source router_status_source() {
   return status_source{STATUS_TOOL_PATH, router_seconds, nullptr};
 }
 
+const char* status_output(const char* section) {
+  return status_output_with(&status_cache, router_status_source(), section);
+}
+
 const char* status_get_with(status_cache_record* cache, const status_source& source,
                             const char* section, const char* key) {
-  const char* text = cache->output;
-  if (!cache_is_fresh(*cache, source, section) && !refresh_output(cache, source, section)) {
-    text = "";
+  const char* text = status_output_with(cache, source, section);
+  if (!status_scan(text == nullptr ? "" : text, key, cache->value)) {
+    strcpy(cache->value, STATUS_MISSING);
   }
-  if (!status_scan(text, key, cache->value)) strcpy(cache->value, STATUS_MISSING);
   return cache->value;
 }
 

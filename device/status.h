@@ -38,6 +38,11 @@ status_source router_status_source();
 /// cache and is overwritten by its next call.
 const char* status_get(const char* section, const char* key);
 
+/// The tool's whole output for section, from this thread's cache while it is
+/// fresh (the same section, fetched no more than a second before the current
+/// whole second), else from a new run; null when that run failed.
+const char* status_output(const char* section);
+
 /// status_get with cache and source in place of this thread's status_cache
 /// and the router's; the result lives in cache->value.
 const char* status_get_with(status_cache_record* cache, const status_source& source,

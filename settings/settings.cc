@@ -108,9 +108,10 @@ void load_sleep_config_in(FILE* file, sleep_config* config, input_presence_in in
   for (const settings_field& field : SETTINGS_LEADING_FIELDS) {
     config->*field.field = settings_get_uint(file, field.key);
   }
-  // Input 1's keys are read only when input 0 is present.
+  bool present[BINARY_INPUT_COUNT] = {};
   for (int n = 0; n < BINARY_INPUT_COUNT; ++n) {
-    if (input_present == nullptr || input_present(context, n) == 0) break;
+    present[n] = input_present != nullptr && input_present(context, n) != 0;
+    if (!input_in_use(present, n)) break;
     uint32_t* targets[3] = {&config->sleep_bin_enabled[n], &config->sleep_bin_state[n],
                             &config->sleep_bin_second[n]};
     for (int f = 0; f < 3; ++f) {

@@ -45,6 +45,16 @@ using input_presence = int (*)(int n);
 /// The same question asked of a context, for callers that script the answers.
 using input_presence_in = int (*)(const void* context, int n);
 
+/// Whether the daemon looks at input n, given which of inputs 0..n are
+/// present: it takes them in order and stops at the first absent one, so
+/// input 1 counts only behind input 0.
+inline bool input_in_use(const bool present[BINARY_INPUT_COUNT], int n) {
+  for (int earlier = 0; earlier <= n; ++earlier) {
+    if (!present[earlier]) return false;
+  }
+  return true;
+}
+
 /// Cuts one raw line (as fgets read it) down to "key=value" in place: at the
 /// first CR, the first LF and the last double quote. Returns the value (after
 /// "=" and one optional opening quote) and leaves the key NUL-terminated at
@@ -74,8 +84,8 @@ uint32_t settings_get_uint(FILE* file, const char* key);
 void settings_input_key(char* key, int key_size, int input, const char* field);
 
 /// Fills config from an open settings file (null reads every key as 0), in
-/// the daemon's key order. Per-input keys are read only for inputs that
-/// input_present reports, input 1 only when input 0 is present.
+/// the daemon's key order. Per-input keys are read only for the inputs in use
+/// (input_in_use) as input_present reports them.
 void load_sleep_config_from(FILE* file, sleep_config* config, input_presence input_present);
 /// load_sleep_config_from with presence answered by input_present(context, n).
 void load_sleep_config_in(FILE* file, sleep_config* config, input_presence_in input_present,

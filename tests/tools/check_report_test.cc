@@ -288,33 +288,6 @@ TEST(CheckReport, ALevelZeroRuleIsTheLevelOfAMissingDriver) {
   }
 }
 
-TEST(CheckReport, InputKeysAreReadOnlyForInputsTheDaemonLooksAt) {
-  time_zone utc("UTC");
-  struct row {
-    bool inputs[2];
-    bool read[2];
-  };
-  const row rows[] = {
-      {{true, true}, {true, true}},
-      {{true, false}, {true, false}},
-      {{false, true}, {false, false}},  // input 1 only counts with input 0
-      {{false, false}, {false, false}},
-  };
-  for (const row& r : rows) {
-    std::string buffer = "MOD_DORMIX_SLEEP_BIN0_STATE=1\nMOD_DORMIX_SLEEP_BIN1_STATE=1\n";
-    FILE* file = fmemopen(buffer.data(), buffer.size(), "r");
-    ASSERT_NE(file, nullptr);
-    static check_report report;
-    const check_request request{
-        "s", local_moment("2026-06-01 10:00:00"), true, {r.inputs[0], r.inputs[1]}};
-    ASSERT_TRUE(build_report(file, request, &report));
-    fclose(file);
-    EXPECT_EQ(report.inputs_read[0], r.read[0]);
-    EXPECT_EQ(report.inputs_read[1], r.read[1]);
-    EXPECT_EQ(report.config.sleep_bin_state[1], r.read[1] ? 1U : 0U);
-  }
-}
-
 TEST(CheckClock, LocalMomentsAreParsedStrictly) {
   time_zone berlin("Europe/Berlin");
   if (!berlin.available()) GTEST_SKIP() << "tzdata is not installed";

@@ -356,18 +356,6 @@ TEST_F(InputRuleTest, DisabledInputIsNeverRead) {
   EXPECT_FALSE(state.triggers[0].active);
 }
 
-TEST_F(InputRuleTest, StateSurvivesAStatusToolOutage) {
-  router.present_mask = 1;
-  configure(0, 1, 5);
-  start();
-  EXPECT_EQ(run_seconds({1, 1}), (std::vector<int>{0, 0}));
-  router.present_mask = 0;  // the status tool fails: inputs read as absent
-  EXPECT_EQ(run_seconds({0, 0}), (std::vector<int>{0, 0}));
-  EXPECT_TRUE(state.triggers[0].active);
-  router.present_mask = 1;
-  EXPECT_EQ(run_seconds({1, 1}), (std::vector<int>{0, 1}));
-}
-
 TEST_F(InputRuleTest, InputAppearingAfterStartStaysOff) {
   // Input 1's settings were read, but it was absent when the triggers were set up.
   router.present_mask = 1;

@@ -27,13 +27,7 @@ volatile sig_atomic_t stop_watching = 0;
 void handle_stop(int /*signal_number*/) { stop_watching = 1; }
 
 // The router itself, through the daemon's own device code.
-const char* router_ports_output(void* /*context*/) {
-  status_get("ports", "Binary Input");
-  // A failed run leaves the cache as it was: stale, or another section.
-  const bool answered =
-      strcmp(status_cache.section, "ports") == 0 && monotonic_seconds() <= status_cache.expires;
-  return answered ? status_cache.output : nullptr;
-}
+const char* router_ports_output(void* /*context*/) { return status_output("ports"); }
 int router_input_present(void* /*context*/, int n) { return binary_input_present(n); }
 int router_input_read(void* /*context*/, int n) { return binary_input_read(n); }
 int router_monotonic_seconds(void* /*context*/) { return monotonic_seconds(); }

@@ -1,13 +1,31 @@
 #include "tools/check/field_view.h"
 
-#include <cstdio>
 #include <cstring>
-
-#include "daemon/controller.h"
 
 namespace {
 
 constexpr const char* INPUT_LINE_PREFIX = "Binary Input";
+
+// The daemon's view of the router during one look: what the look saw, at
+// the moment of the look; a firing marks the input whose rule entered sleep.
+struct look {
+  field_view* view;
+  int now;
+  int asked;  // the input whose presence the daemon asked about last
+};
+
+look& look_of(void* context) { return *static_cast<look*>(context); }
+int look_time_of_day(void* /*context*/) { return 0; }
+int look_monotonic(void* context) { return look_of(context).now; }
+int look_present(void* context, int n) {
+  look_of(context).asked = n;
+  return look_of(context).view->inputs[n].present ? 1 : 0;
+}
+int look_read(void* context, int n) { return look_of(context).view->inputs[n].level; }
+int look_fired(void* context, const wake_params& /*params*/) {
+  look_of(context).view->inputs[look_of(context).asked].held = true;
+  return 0;
+}
 
 }  // namespace
 
@@ -36,20 +54,25 @@ void observe_field(const sleep_config& config, const field_platform& platform,
   view->status_answered = output != nullptr;
   if (output != nullptr) binary_input_lines(output, view->input_lines, sizeof view->input_lines);
   view->gpio_exists = platform.gpio_device_exists(platform.context);
-  const int now = platform.monotonic_seconds(platform.context);
+  look seen{view, platform.monotonic_seconds(platform.context), 0};
+  bool present[BINARY_INPUT_COUNT];
+  for (int n = 0; n < BINARY_INPUT_COUNT; ++n) {
+    present[n] = platform.binary_input_present(platform.context, n) != 0;
+    view->inputs[n].present = present[n];
+    if (present[n]) view->inputs[n].level = platform.binary_input_read(platform.context, n);
+  }
+  const controller_platform daemon{&seen,        look_time_of_day, look_monotonic,
+                                   look_present, look_read,        look_fired};
+  if (previous == nullptr) {
+    controller_start(&view->daemon, config, daemon);
+  } else {
+    view->daemon = previous->daemon;
+  }
+  input_rules_cycle(&view->daemon, config, daemon);
   for (int n = 0; n < BINARY_INPUT_COUNT; ++n) {
     field_input& input = view->inputs[n];
-    input.present = platform.binary_input_present(platform.context, n) != 0;
-    // The daemon stops at the first absent input.
-    input.looked_at = input.present && (n == 0 || view->inputs[n - 1].looked_at);
-    if (!input.present) continue;
-    input.level = platform.binary_input_read(platform.context, n);
+    input.looked_at = input_in_use(present, n);
     input.rule_on = input.looked_at && config.sleep_bin_enabled[n] != 0;
-    input.matches =
-        input.rule_on && static_cast<uint32_t>(input.level) == config.sleep_bin_state[n];
-    if (!input.matches) continue;
-    const bool went_on = previous != nullptr && previous->inputs[n].matches;
-    input.since = went_on ? previous->inputs[n].since : now;
-    input.held = elapsed_seconds(now, input.since) >= input_hold(config.sleep_bin_second[n]);
+    input.matches = input.looked_at && view->daemon.triggers[n].active;
   }
 }

@@ -1,12 +1,11 @@
 // What the daemon sees of the binary inputs on the router at one moment:
-// which inputs the status tool lists, their levels, and whether each input
-// rule's level matches.
+// which inputs the status tool lists, their levels, and what the daemon's
+// input rules make of them.
 #pragma once
 
 #include <cstddef>
-#include <cstdint>
 
-#include "settings/settings.h"
+#include "daemon/controller.h"
 
 inline constexpr int FIELD_STATUS_SIZE = 4096;
 
@@ -24,12 +23,11 @@ struct field_platform {
 
 struct field_input {
   bool present;
-  bool looked_at;  // the daemon evaluates it: present, and input 0 present too
+  bool looked_at;  // in use: the daemon evaluates it
   int level;
-  bool rule_on;   // looked at, and its sleep rule on in the loaded settings
-  bool matches;   // rule on, and the level is the rule's sleep level
-  int32_t since;  // monotonic second at which the current match began
-  bool held;      // matched for at least the rule's hold
+  bool rule_on;  // looked at, and its sleep rule on in the loaded settings
+  bool matches;  // the daemon's rule counts the level as its sleep level
+  bool held;     // the daemon's rule fires: matched for at least the hold
 };
 
 struct field_view {
@@ -37,10 +35,12 @@ struct field_view {
   char input_lines[FIELD_STATUS_SIZE];  // the status lines about binary inputs
   bool gpio_exists;
   field_input inputs[BINARY_INPUT_COUNT];
+  controller_state daemon;  // the daemon's input rules, started at the first look
 };
 
-/// Looks at the router once, with config as the daemon loaded it. previous
-/// is the last view (null for none): a match that goes on keeps its start.
+/// Looks at the router once, with config as the daemon loaded it, and runs
+/// the daemon's input rules on what it saw. previous is the last view (null
+/// for none), whose rules go on: a hold keeps its start while it lasts.
 void observe_field(const sleep_config& config, const field_platform& platform,
                    const field_view* previous, field_view* view);
 

@@ -32,22 +32,12 @@ void load_config(FILE* file, const check_request& request, check_report* report)
     }
   }
   load_sleep_config_in(file, &report->config, answered_present, report->present);
-  // The daemon reads input 1's keys only when input 0 is present too.
-  report->inputs_read[0] = report->present[0];
-  report->inputs_read[1] = report->present[0] && report->present[1];
+  for (int n = 0; n < BINARY_INPUT_COUNT; ++n) {
+    report->inputs_read[n] = input_in_use(report->present, n);
+  }
 }
 
 }  // namespace
-
-int report_key_line(const check_report& report, const char* name) {
-  const int index = known_key_index(report.keys, name);
-  return index < 0 ? 0 : report.findings.key_line[index];
-}
-
-int report_first_line(const check_report& report, const char* first, const char* second) {
-  const int line = report_key_line(report, first);
-  return line != 0 ? line : report_key_line(report, second);
-}
 
 bool build_report(FILE* file, const check_request& request, check_report* report) {
   *report = check_report{};

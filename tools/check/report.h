@@ -43,9 +43,3 @@ struct check_report {
 /// Reads file (already open) as the daemon would at request.at and fills
 /// report. Returns false when the file cannot be read.
 bool build_report(FILE* file, const check_request& request, check_report* report);
-
-/// The line the daemon reads the key from, or 0 when the file does not set it.
-int report_key_line(const check_report& report, const char* name);
-
-/// The line to blame for a value: the first of the two keys that the file sets.
-int report_first_line(const check_report& report, const char* first, const char* second);

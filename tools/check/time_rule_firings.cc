@@ -4,6 +4,7 @@
 
 #include "daemon/time_of_day.h"
 #include "tools/check/clock_rule.h"
+#include "tools/check/key_lines.h"
 
 namespace {
 

@@ -5,6 +5,7 @@
 #include "daemon/controller.h"
 #include "daemon/wakeup.h"
 #include "device/binary_input.h"
+#include "tools/check/key_lines.h"
 #include "tools/check/lint.h"
 
 namespace {
@@ -45,7 +46,7 @@ void check_wake_time(check_report* report) {
   const int line = config.wakeup_time_hour > 23
                        ? report_key_line(*report, "MOD_DORMIX_WAKEUP_TIME0_HOUR")
                        : report_key_line(*report, "MOD_DORMIX_WAKEUP_TIME0_MINUTE");
-  const uint32_t target = config.wakeup_time_hour * 3600U + config.wakeup_time_minute * 60U;
+  const uint32_t target = wake_time_of_day(config.wakeup_time_hour, config.wakeup_time_minute);
   const uint32_t clock = target % SECONDS_PER_DAY;
   const char* off = config.wakeup_time_enabled != 0 ? "" : " (the rule is off)";
   if (target < SECONDS_PER_DAY) {
