@@ -46,14 +46,21 @@ bool input_rule_fires(input_trigger* trigger, const sleep_config& config, int n,
          trigger->hold;
 }
 
+// Asks whether input n is present, once, and keeps the answer in present
+// for the inputs after it.
+bool ask_input_in_use(const controller_platform& platform, bool present[BINARY_INPUT_COUNT],
+                      int n) {
+  present[n] = platform.binary_input_present(platform.context, n) != 0;
+  return input_in_use(present, n);
+}
+
 }  // namespace
 
 void controller_start(controller_state* state, const sleep_config& config,
                       const controller_platform& platform) {
   bool present[BINARY_INPUT_COUNT] = {};
   for (int n = 0; n < BINARY_INPUT_COUNT; ++n) {
-    present[n] = platform.binary_input_present(platform.context, n) != 0;
-    if (!input_in_use(present, n)) break;
+    if (!ask_input_in_use(platform, present, n)) break;
     state->triggers[n] = input_trigger{true, false, 0, input_hold(config.sleep_bin_second[n])};
   }
   state->start_mono = platform.monotonic_seconds(platform.context);
@@ -67,8 +74,7 @@ void input_rules_cycle(controller_state* state, const sleep_config& config,
                        const controller_platform& platform) {
   bool present[BINARY_INPUT_COUNT] = {};
   for (int n = 0; n < BINARY_INPUT_COUNT; ++n) {
-    present[n] = platform.binary_input_present(platform.context, n) != 0;
-    if (!input_in_use(present, n)) break;
+    if (!ask_input_in_use(platform, present, n)) break;
     if (input_rule_fires(&state->triggers[n], config, n, platform)) {
       enter_sleep_with(config, platform);
     }
