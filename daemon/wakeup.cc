@@ -4,16 +4,13 @@
 
 namespace {
 constexpr uint32_t SECONDS_PER_DAY = 86400U;
-
-uint32_t seconds_at(uint32_t hour, uint32_t minute) { return hour * 3600U + minute * 60U; }
-
-}  // namespace
-
-int32_t sleep_time_of_day(uint32_t hour, uint32_t minute) {
-  return static_cast<int32_t>(seconds_at(hour, minute));
 }
 
-uint32_t wake_time_of_day(uint32_t hour, uint32_t minute) { return seconds_at(hour, minute); }
+uint32_t wake_time_of_day(uint32_t hour, uint32_t minute) { return hour * 3600U + minute * 60U; }
+
+int32_t sleep_time_of_day(uint32_t hour, uint32_t minute) {
+  return static_cast<int32_t>(wake_time_of_day(hour, minute));
+}
 
 wake_params wake_params_from(const sleep_config& config) {
   return wake_params{static_cast<int32_t>(config.wakeup_bin_enabled),

@@ -22,12 +22,12 @@ struct wake_params {
   int32_t wake_minute;
 };
 
-/// hour * 3600 + minute * 60, modulo 2^32 and read as signed.
-int32_t sleep_time_of_day(uint32_t hour, uint32_t minute);
-
-/// hour * 3600 + minute * 60, modulo 2^32; past a day for a wake-up on a
-/// later day.
+/// hour * 3600 + minute * 60, modulo 2^32: the second of the day that a time
+/// setting stands for, past a day for a wake-up on a later day.
 uint32_t wake_time_of_day(uint32_t hour, uint32_t minute);
+
+/// The same second read as signed, as the time-of-day rule compares it.
+int32_t sleep_time_of_day(uint32_t hour, uint32_t minute);
 
 /// The wake-up settings as every firing passes them on.
 wake_params wake_params_from(const sleep_config& config);
