@@ -10,14 +10,15 @@
 #include <string>
 #include <vector>
 
+#include "simulator/fake_clock.h"
 #include "simulator/guest_clock.h"
 #include "simulator/runner.h"
-#include "simulator/sandbox.h"
 #include "simulator/scenario.h"
 
 namespace {
 
 constexpr int EXIT_USAGE = 2;
+constexpr int GO_ON = -1;  // not an exit status: the arguments are read
 
 void usage(FILE* out) {
   fputs(
@@ -92,26 +93,32 @@ std::string skip_reason(const scenario& s, const std::vector<std::string>& skipp
   return "";
 }
 
-int run_child(const scenario& s, const run_options& options) {
-  fflush(stdout);
-  pid_t child = fork();
-  if (child < 0) return RUN_FAILED;
-  if (child == 0) _exit(run_scenario(s, options));
-  int status = 0;
-  while (waitpid(child, &status, 0) < 0) {
-    if (errno != EINTR) return RUN_FAILED;
+// What the command line asks for.
+struct command_line {
+  run_options options;
+  std::vector<std::string> skipped;  // needs whose scenarios are skipped
+  std::vector<std::string> paths;
+};
+
+// The needs of "--skip-needing faketime,gpio".
+bool read_skip_list(const std::string& list, std::vector<std::string>* skipped) {
+  for (size_t start = 0; start <= list.size();) {
+    size_t comma = list.find(',', start);
+    if (comma == std::string::npos) comma = list.size();
+    std::string need = list.substr(start, comma - start);
+    if (need != "faketime" && need != "gpio") {
+      fprintf(stderr, "dormix-sim: unknown need '%s' (faketime, gpio)\n", need.c_str());
+      return false;
+    }
+    skipped->push_back(need);
+    start = comma + 1;
   }
-  if (WIFEXITED(status)) return WEXITSTATUS(status);
-  fprintf(stderr, "%s: the run ended with signal %d\n", s.name.c_str(), WTERMSIG(status));
-  return RUN_FAILED;
+  return true;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  run_options options;
-  std::vector<std::string> skipped;
-  std::vector<std::string> paths;
+// Returns GO_ON, or the exit status when there is nothing to run.
+int read_arguments(int argc, char** argv, command_line* line) {
+  run_options& options = line->options;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     const bool has_value = i + 1 < argc;
@@ -133,58 +140,71 @@ int main(int argc, char** argv) {
         return EXIT_USAGE;
       }
     } else if (arg == "--skip-needing" && has_value) {
-      std::string list = argv[++i];
-      for (size_t start = 0; start <= list.size();) {
-        size_t comma = list.find(',', start);
-        if (comma == std::string::npos) comma = list.size();
-        std::string need = list.substr(start, comma - start);
-        if (need != "faketime" && need != "gpio") {
-          fprintf(stderr, "dormix-sim: unknown need '%s' (faketime, gpio)\n", need.c_str());
-          return EXIT_USAGE;
-        }
-        skipped.push_back(need);
-        start = comma + 1;
-      }
+      if (!read_skip_list(argv[++i], &line->skipped)) return EXIT_USAGE;
     } else if (!arg.empty() && arg[0] == '-') {
       usage(stderr);
       return EXIT_USAGE;
     } else {
-      paths.push_back(arg);
+      line->paths.push_back(arg);
     }
   }
-  if (paths.empty()) {
+  if (line->paths.empty()) {
     usage(stderr);
     return EXIT_USAGE;
   }
-  if (options.daemon_binary.empty()) options.daemon_binary = default_daemon();
-  if (!executable(options.daemon_binary)) {
+  return GO_ON;
+}
+
+// Finds the daemon and libfaketime, and refuses a guest clock outside the
+// test guest. Returns GO_ON or the exit status.
+int prepare(run_options* options) {
+  if (options->daemon_binary.empty()) options->daemon_binary = default_daemon();
+  if (!executable(options->daemon_binary)) {
     fprintf(stderr, "dormix-sim: no daemon binary at '%s' (use --daemon PATH)\n",
-            options.daemon_binary.c_str());
+            options->daemon_binary.c_str());
     return EXIT_USAGE;
   }
-  options.libfaketime = find_libfaketime();
-  if (options.guest_clock) {
-    const std::string refusal = guest_clock_refusal(read_guest_facts());
-    if (!refusal.empty()) {
-      fprintf(stderr, "dormix-sim: --guest-clock sets this machine's wall clock; refused: %s\n",
-              refusal.c_str());
-      return EXIT_USAGE;
-    }
-  }
+  options->libfaketime = find_libfaketime();
+  if (!options->guest_clock) return GO_ON;
+  const std::string refusal = guest_clock_refusal(read_guest_facts());
+  if (refusal.empty()) return GO_ON;
+  fprintf(stderr, "dormix-sim: --guest-clock sets this machine's wall clock; refused: %s\n",
+          refusal.c_str());
+  return EXIT_USAGE;
+}
 
-  std::vector<scenario> scenarios(paths.size());
+bool load_all(const std::vector<std::string>& paths, std::vector<scenario>* scenarios) {
+  scenarios->resize(paths.size());
   for (size_t i = 0; i < paths.size(); ++i) {
     std::string error;
-    if (!load_scenario(paths[i], &scenarios[i], &error)) {
+    if (!load_scenario(paths[i], &(*scenarios)[i], &error)) {
       fprintf(stderr, "dormix-sim: %s\n", error.c_str());
-      return EXIT_USAGE;
+      return false;
     }
   }
+  return true;
+}
 
+int run_child(const scenario& s, const run_options& options) {
+  fflush(stdout);
+  pid_t child = fork();
+  if (child < 0) return RUN_FAILED;
+  if (child == 0) _exit(run_scenario(s, options));
+  int status = 0;
+  while (waitpid(child, &status, 0) < 0) {
+    if (errno != EINTR) return RUN_FAILED;
+  }
+  if (WIFEXITED(status)) return WEXITSTATUS(status);
+  fprintf(stderr, "%s: the run ended with signal %d\n", s.name.c_str(), WTERMSIG(status));
+  return RUN_FAILED;
+}
+
+// Runs or skips each scenario, prints the totals and returns the exit status.
+int run_all(const std::vector<scenario>& scenarios, const command_line& line) {
   int passed = 0, failed = 0, skipped_count = 0;
   for (const scenario& s : scenarios) {
-    std::string reason = skip_reason(s, skipped, options);
-    int result = reason.empty() ? run_child(s, options) : RUN_UNAVAILABLE;
+    std::string reason = skip_reason(s, line.skipped, line.options);
+    int result = reason.empty() ? run_child(s, line.options) : RUN_UNAVAILABLE;
     if (!reason.empty()) printf("SKIP  %s  (skipped: %s)\n", s.name.c_str(), reason.c_str());
     if (result == RUN_PASSED) {
       ++passed;
@@ -202,4 +222,16 @@ int main(int argc, char** argv) {
   if (failed > 0) return RUN_FAILED;
   if (passed == 0) return RUN_UNAVAILABLE;
   return RUN_PASSED;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  command_line line;
+  int status = read_arguments(argc, argv, &line);
+  if (status == GO_ON) status = prepare(&line.options);
+  if (status != GO_ON) return status;
+  std::vector<scenario> scenarios;
+  if (!load_all(line.paths, &scenarios)) return EXIT_USAGE;
+  return run_all(scenarios, line);
 }

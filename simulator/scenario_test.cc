@@ -1,6 +1,9 @@
 #include "simulator/scenario.h"
+#include "simulator/scenario_text.h"
 
 #include <gtest/gtest.h>
+
+#include <csignal>
 
 namespace {
 
@@ -84,7 +87,9 @@ TEST(ScenarioParser, ReadsBlocksStateAndTimeline) {
   EXPECT_EQ(s.lpm_exit, 3);
   ASSERT_EQ(s.actions.size(), 2U);
   EXPECT_DOUBLE_EQ(s.actions[0].at, 1);  // sorted by time
-  EXPECT_EQ(s.actions[1].words, (std::vector<std::string>{"input", "0", "1"}));
+  EXPECT_EQ(s.actions[0].change.number, SIGTERM);
+  EXPECT_EQ(s.actions[1].change.kind, change_kind::input_level);
+  EXPECT_EQ(s.actions[1].change.number, 1);
 }
 
 TEST(ScenarioParser, ReadsExpectationForms) {

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "daemon/time_of_day.h"
+#include "datetime/date_time.h"
 #include "tools/check/clock_rule.h"
 #include "tools/check/report.h"
 #include "tools/check/time_rule_firings.h"
@@ -318,15 +319,24 @@ TEST(CheckReport, InputKeysAreReadOnlyForInputsTheDaemonLooksAt) {
 TEST(CheckClock, LocalMomentsAreParsedStrictly) {
   time_zone berlin("Europe/Berlin");
   if (!berlin.available()) GTEST_SKIP() << "tzdata is not installed";
-  time_t moment = 0;
-  EXPECT_TRUE(parse_local_moment("2026-10-25 02:30:00", &moment));   // repeated: either
-  EXPECT_FALSE(parse_local_moment("2027-03-28 02:30:00", &moment));  // skipped
-  EXPECT_FALSE(parse_local_moment("2026-02-30 10:00:00", &moment));
-  EXPECT_FALSE(parse_local_moment("2026-06-01 24:00:00", &moment));
-  EXPECT_FALSE(parse_local_moment("2026-06-01 10:00", &moment));
-  EXPECT_FALSE(parse_local_moment("2026-06-01 10:00:00x", &moment));
-  EXPECT_TRUE(parse_local_moment("2026-06-01 10:00:00", &moment));
-  EXPECT_EQ(seconds_of_day_at(moment), 36000);
+  const struct {
+    const char* text;
+    bool shown;  // a time the clock shows, in the form
+  } cases[] = {
+      {"2026-06-01 10:00:00", true},   {"2026-10-25 02:30:00", true},  // repeated: either
+      {"2027-03-28 02:30:00", false},                                  // skipped
+      {"2026-02-30 10:00:00", false},  {"2026-06-01 24:00:00", false},
+      {"2026-13-01 10:00:00", false},  {"2026-06-01 10:60:00", false},
+      {"1969-12-31 23:59:59", false},  {"2026-06-01 10:00", false},
+      {"2026-06-01 10:00:00x", false}, {"2026-6-01 10:00:00", false},
+      {"2026-06-01T10:00:00", false},  {"2026-06-01 1:00:000", false},
+      {" 2026-06-01 10:00:00", false}, {"", false},
+  };
+  for (const auto& c : cases) {
+    time_t moment = 0;
+    EXPECT_EQ(parse_local_moment(c.text, &moment), c.shown) << c.text;
+  }
+  EXPECT_EQ(seconds_of_day_at(local_moment("2026-06-01 10:00:00")), 36000);
 }
 
 TEST(CheckClock, FindsTheChangesOfTheLocalOffset) {
