@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -79,11 +80,10 @@ std::string default_daemon() {
 
 std::string skip_reason(const scenario& s, const std::vector<std::string>& skipped,
                         const run_options& options) {
-  for (const std::string& need : skipped) {
-    if ((need == "faketime" && s.needs_faketime) || (need == "gpio" && s.needs_gpio)) {
-      return "needs " + need + " (--skip-needing " + need + ")";
-    }
-  }
+  const auto skip = std::find_if(skipped.begin(), skipped.end(), [&s](const std::string& need) {
+    return (need == "faketime" && s.needs_faketime) || (need == "gpio" && s.needs_gpio);
+  });
+  if (skip != skipped.end()) return "needs " + *skip + " (--skip-needing " + *skip + ")";
   if (s.needs_faketime && options.guest_clock && s.clock_speed != 0) {
     return "needs faketime for clock-speed, which the guest clock cannot do";
   }
@@ -125,7 +125,8 @@ int read_arguments(int argc, char** argv, command_line* line) {
     if (arg == "--help" || arg == "-h") {
       usage(stdout);
       return 0;
-    } else if (arg == "--quiet") {
+    }
+    if (arg == "--quiet") {
       options.quiet = true;
     } else if (arg == "--guest-clock") {
       options.guest_clock = true;

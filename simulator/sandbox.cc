@@ -168,7 +168,7 @@ bool build_sandbox(const scenario& s, const std::string& daemon_binary, sandbox*
     }
   }
   std::string filler;
-  for (int i = 0; filler.size() < 70 * 1024; ++i) {
+  for (int i = 0; filler.size() < size_t{70} * 1024; ++i) {
     filler += "Filler line " + std::to_string(i) + ": " + std::string(48, 'x') + "\n";
   }
   if (!write_file(run + "/filler", filler, 0644) || !set_lpm_behaviour(s.lpm_seconds, s.lpm_exit) ||

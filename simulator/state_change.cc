@@ -1,7 +1,7 @@
 // The words of a state change read into a state_change: the same at the
 // start of a scenario and after "at SECONDS".
-#include <cerrno>
 #include <csignal>
+#include <cstring>
 
 #include "simulator/scenario.h"
 #include "simulator/scenario_text.h"
@@ -15,32 +15,21 @@ bool fail(std::string* error, const std::string& what) {
   return false;
 }
 
-int errno_from_name(const std::string& name) {
-  static const struct {
-    const char* name;
-    int value;
-  } names[] = {{"EIO", EIO},     {"ENODEV", ENODEV}, {"ENOTTY", ENOTTY}, {"EINVAL", EINVAL},
-               {"EBUSY", EBUSY}, {"EAGAIN", EAGAIN}, {"EINTR", EINTR},   {"EPERM", EPERM},
-               {"ENXIO", ENXIO}, {"EFAULT", EFAULT}, {"ENOSYS", ENOSYS}, {"EACCES", EACCES}};
-  for (const auto& entry : names) {
-    if (name == entry.name) return entry.value;
+// The number from 1 up to below end that name_of names name, or 0.
+int number_named(const std::string& name, int end, const char* (*name_of)(int)) {
+  for (int number = 1; number < end; ++number) {
+    const char* known = name_of(number);
+    if (known != nullptr && name == known) return number;
   }
   return 0;
 }
 
+// "EIO", "ENODEV", ...
+int errno_from_name(const std::string& name) { return number_named(name, 256, strerrorname_np); }
+
 // "TERM", "SIGTERM", "INT", ...
 int signal_from_name(const std::string& name) {
-  std::string bare = name.rfind("SIG", 0) == 0 ? name.substr(3) : name;
-  static const struct {
-    const char* name;
-    int value;
-  } names[] = {{"TERM", SIGTERM}, {"INT", SIGINT},   {"QUIT", SIGQUIT}, {"HUP", SIGHUP},
-               {"USR1", SIGUSR1}, {"USR2", SIGUSR2}, {"KILL", SIGKILL}, {"PIPE", SIGPIPE},
-               {"ALRM", SIGALRM}, {"CHLD", SIGCHLD}, {"STOP", SIGSTOP}, {"CONT", SIGCONT}};
-  for (const auto& entry : names) {
-    if (bare == entry.name) return entry.value;
-  }
-  return 0;
+  return number_named(name.rfind("SIG", 0) == 0 ? name.substr(3) : name, NSIG, sigabbrev_np);
 }
 
 // input N LEVEL, input N fail ERRNO
