@@ -38,5 +38,5 @@ endfunction()
 
 dormix_harden(dormix_core dormix)
 if(TARGET dormix-check)
-  dormix_harden(dormix_check_lib dormix-check)
+  dormix_harden(dormix_datetime dormix_check_lib dormix-check)
 endif()

@@ -1,54 +1,84 @@
-// The scenario's actions carried out on the simulated router: levels, the
-// wall clock, signals, the fake tools' behaviour, probes.
+// Levels, the wall clock, signals, the fake tools' behaviour and probes, as
+// the scenario changes them during the run.
+#include "simulator/actions.h"
+
 #include <csignal>
-#include <cstdlib>
+#include <cstdio>
 #include <cstring>
 
 #include "simulator/guest_clock.h"
-#include "simulator/lines.h"
-#include "simulator/run_state.h"
+#include "simulator/observe.h"
+#include "simulator/sandbox.h"
 
-void run_state::apply(const timed_action& action) {
-  const std::vector<std::string>& w = action.words;
-  const std::string verb = w[0];
-  std::string text = join_words(w);
-  if (verb == "input") {
-    const int input = atoi(w[1].c_str());
-    if (w[2] == "fail") {
-      levels.error[input] = errno_from_name(w[3]);
-      text = "input " + w[1] + ": the driver fails with " + w[3];
-    } else {
-      levels.error[input] = 0;
-      levels.level[input] = atoi(w[2].c_str());
-      text = "input " + w[1] + " goes to level " + w[2];
-    }
-  } else if (verb == "clock") {
-    std::string reason;
-    clock_setting setting{w[1] + " " + w[2], w.size() == 4};
-    if (set_scenario_clock(options.guest_clock, setting, &clock, &reason)) {
-      text = "wall clock set to " + setting.local_time + (setting.frozen ? " (frozen)" : "");
-    } else {
-      failed_setup = true;
-      text = "wall clock not set to " + setting.local_time + ": " + reason;
-    }
-  } else if (verb == "signal") {
-    const int number = signal_from_name(w[1]);
-    const long target = signal_target();
-    text = std::string("SIG") + sigabbrev_np(number) + " sent to the daemon";
-    if (target <= 0 || kill(static_cast<pid_t>(target), number) != 0)
-      text += " (failed: no daemon)";
-  } else if (verb == "status") {
-    set_status_mode(w[1]);
-    text = w[1] == "ok"     ? "status tool answers normally"
-           : w[1] == "fail" ? "status tool fails from now on"
-                            : "status tool prints more than 64 KiB from now on";
-  } else if (verb == "lpm") {
-    set_lpm_behaviour(atof(w[2].c_str()), w.size() == 5 ? atoi(w[4].c_str()) : 0);
-    text = "lpm now blocks " + w[2] + " s" + (w.size() == 5 ? " and exits with " + w[4] : "");
-  } else if (verb == "probe") {
-    sample(true);
-    return;
+namespace {
+
+std::string set_input(run_state* r, const state_change& change) {
+  const std::string input = "input " + std::to_string(change.input);
+  if (change.kind == change_kind::input_fails) {
+    r->levels.error[change.input] = change.number;
+    return input + ": the driver fails with " + strerrorname_np(change.number);
   }
-  sim_event& event = add(event_kind::action, text);
-  show(event, "scenario", text);
+  r->levels.error[change.input] = 0;
+  r->levels.level[change.input] = change.number;
+  return input + " goes to level " + std::to_string(change.number);
+}
+
+std::string set_clock(run_state* r, const clock_setting& setting) {
+  std::string reason;
+  if (set_scenario_clock(r->options.guest_clock, setting, &r->clock, &reason)) {
+    return "wall clock set to " + setting.local_time + (setting.frozen ? " (frozen)" : "");
+  }
+  r->failed_setup = true;
+  return "wall clock not set to " + setting.local_time + ": " + reason;
+}
+
+std::string send_signal(run_state* r, int number) {
+  const long target = r->signal_target();
+  std::string text = std::string("SIG") + sigabbrev_np(number) + " sent to the daemon";
+  if (target <= 0 || kill(static_cast<pid_t>(target), number) != 0) text += " (failed: no daemon)";
+  return text;
+}
+
+std::string set_status(const std::string& mode) {
+  set_status_mode(mode);
+  return mode == "ok"     ? "status tool answers normally"
+         : mode == "fail" ? "status tool fails from now on"
+                          : "status tool prints more than 64 KiB from now on";
+}
+
+std::string set_lpm(const state_change& change) {
+  set_lpm_behaviour(change.seconds, change.number);
+  char text[96];
+  snprintf(text, sizeof text, "lpm now blocks %g s", change.seconds);
+  return text + (change.number != 0 ? " and exits with " + std::to_string(change.number) : "");
+}
+
+}  // namespace
+
+void apply_action(run_state* r, const timed_action& action) {
+  const state_change& change = action.change;
+  std::string text;
+  switch (change.kind) {
+    case change_kind::input_level:
+    case change_kind::input_fails:
+      text = set_input(r, change);
+      break;
+    case change_kind::clock:
+      text = set_clock(r, change.clock);
+      break;
+    case change_kind::signal:
+      text = send_signal(r, change.number);
+      break;
+    case change_kind::status:
+      text = set_status(change.status_mode);
+      break;
+    case change_kind::lpm:
+      text = set_lpm(change);
+      break;
+    case change_kind::probe:
+      sample_daemon(r, true);
+      return;
+  }
+  sim_event& event = r->add(event_kind::action, text);
+  r->show(event, "scenario", text);
 }

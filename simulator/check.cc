@@ -5,15 +5,11 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "simulator/lines.h"
+
 namespace {
 
 constexpr int LOG_DAEMON_NOTICE = 3 * 8 + 5;
-
-std::string join(const std::vector<std::string>& words) {
-  std::string text;
-  for (const std::string& word : words) text += (text.empty() ? "" : " ") + word;
-  return text;
-}
 
 std::string seconds_text(double t) {
   char text[32];
@@ -29,7 +25,7 @@ bool matches(const expectation& e, const sim_event& event) {
   switch (e.what) {
     case expect_what::lpm:
       return event.kind == event_kind::lpm_start &&
-             (e.any_arguments || event.text == join(e.arguments));
+             (e.any_arguments || event.text == join_words(e.arguments));
     case expect_what::log:
       return event.kind == event_kind::log && event.text == e.arguments[0];
     case expect_what::status:

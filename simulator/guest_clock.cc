@@ -74,8 +74,7 @@ clock_hold* hold = nullptr;
 }
 
 bool set_guest_clock(const clock_setting& clock, fake_clock* model, std::string* reason) {
-  time_t wanted = 0;
-  if (!clock_setting_time(clock, &wanted, reason)) return false;
+  const time_t wanted = local_moment_of(clock.fields);
   if (clock.frozen && hold == nullptr) {
     *reason = "no clock holder to freeze the guest's clock";
     return false;

@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "simulator/sandbox.h"
+#include "simulator/fake_clock.h"
 #include "simulator/scenario.h"
 
 /// Written by the guest's init: this boot's id, on a tmpfs.

@@ -12,7 +12,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "simulator/sandbox.h"
+#include "simulator/fake_clock.h"
 
 namespace {
 

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -10,14 +11,15 @@
 #include <string>
 #include <vector>
 
+#include "simulator/fake_clock.h"
 #include "simulator/guest_clock.h"
 #include "simulator/runner.h"
-#include "simulator/sandbox.h"
 #include "simulator/scenario.h"
 
 namespace {
 
 constexpr int EXIT_USAGE = 2;
+constexpr int GO_ON = -1;  // not an exit status: the arguments are read
 
 void usage(FILE* out) {
   fputs(
@@ -78,11 +80,10 @@ std::string default_daemon() {
 
 std::string skip_reason(const scenario& s, const std::vector<std::string>& skipped,
                         const run_options& options) {
-  for (const std::string& need : skipped) {
-    if ((need == "faketime" && s.needs_faketime) || (need == "gpio" && s.needs_gpio)) {
-      return "needs " + need + " (--skip-needing " + need + ")";
-    }
-  }
+  const auto skip = std::find_if(skipped.begin(), skipped.end(), [&s](const std::string& need) {
+    return (need == "faketime" && s.needs_faketime) || (need == "gpio" && s.needs_gpio);
+  });
+  if (skip != skipped.end()) return "needs " + *skip + " (--skip-needing " + *skip + ")";
   if (s.needs_faketime && options.guest_clock && s.clock_speed != 0) {
     return "needs faketime for clock-speed, which the guest clock cannot do";
   }
@@ -90,6 +91,99 @@ std::string skip_reason(const scenario& s, const std::vector<std::string>& skipp
     return "needs faketime, and libfaketime is not installed (Debian: libfaketime)";
   }
   return "";
+}
+
+// What the command line asks for.
+struct command_line {
+  run_options options;
+  std::vector<std::string> skipped;  // needs whose scenarios are skipped
+  std::vector<std::string> paths;
+};
+
+// The needs of "--skip-needing faketime,gpio".
+bool read_skip_list(const std::string& list, std::vector<std::string>* skipped) {
+  for (size_t start = 0; start <= list.size();) {
+    size_t comma = list.find(',', start);
+    if (comma == std::string::npos) comma = list.size();
+    std::string need = list.substr(start, comma - start);
+    if (need != "faketime" && need != "gpio") {
+      fprintf(stderr, "dormix-sim: unknown need '%s' (faketime, gpio)\n", need.c_str());
+      return false;
+    }
+    skipped->push_back(need);
+    start = comma + 1;
+  }
+  return true;
+}
+
+// Returns GO_ON, or the exit status when there is nothing to run.
+int read_arguments(int argc, char** argv, command_line* line) {
+  run_options& options = line->options;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    const bool has_value = i + 1 < argc;
+    if (arg == "--help" || arg == "-h") {
+      usage(stdout);
+      return 0;
+    }
+    if (arg == "--quiet") {
+      options.quiet = true;
+    } else if (arg == "--guest-clock") {
+      options.guest_clock = true;
+    } else if (arg == "--verbose") {
+      options.verbose = true;
+    } else if (arg == "--daemon" && has_value) {
+      options.daemon_binary = argv[++i];
+    } else if ((arg == "--emulator" || arg == "--wrap") && has_value) {
+      std::vector<std::string>* words = arg == "--emulator" ? &options.emulator : &options.wrapper;
+      if (!split_command(argv[++i], words)) {
+        fprintf(stderr, "dormix-sim: %s needs a command\n", arg.c_str());
+        return EXIT_USAGE;
+      }
+    } else if (arg == "--skip-needing" && has_value) {
+      if (!read_skip_list(argv[++i], &line->skipped)) return EXIT_USAGE;
+    } else if (!arg.empty() && arg[0] == '-') {
+      usage(stderr);
+      return EXIT_USAGE;
+    } else {
+      line->paths.push_back(arg);
+    }
+  }
+  if (line->paths.empty()) {
+    usage(stderr);
+    return EXIT_USAGE;
+  }
+  return GO_ON;
+}
+
+// Finds the daemon and libfaketime, and refuses a guest clock outside the
+// test guest. Returns GO_ON or the exit status.
+int prepare(run_options* options) {
+  if (options->daemon_binary.empty()) options->daemon_binary = default_daemon();
+  if (!executable(options->daemon_binary)) {
+    fprintf(stderr, "dormix-sim: no daemon binary at '%s' (use --daemon PATH)\n",
+            options->daemon_binary.c_str());
+    return EXIT_USAGE;
+  }
+  options->libfaketime = find_libfaketime();
+  if (!options->guest_clock) return GO_ON;
+  const std::string refusal = guest_clock_refusal(read_guest_facts());
+  if (refusal.empty()) return GO_ON;
+  fprintf(stderr, "dormix-sim: --guest-clock sets this machine's wall clock; refused: %s\n",
+          refusal.c_str());
+  return EXIT_USAGE;
+}
+
+bool load_all(const std::vector<std::string>& paths, std::vector<scenario>* scenarios) {
+  scenarios->resize(paths.size());
+  for (size_t i = 0; i < paths.size(); ++i) {
+    std::string error;
+    if (!load_scenario(paths[i], &(*scenarios)[i], &error)) {
+      fprintf(stderr, "dormix-sim: %s\n", error.c_str());
+      return false;
+    }
+  }
+  return true;
 }
 
 int run_child(const scenario& s, const run_options& options) {
@@ -106,85 +200,12 @@ int run_child(const scenario& s, const run_options& options) {
   return RUN_FAILED;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  run_options options;
-  std::vector<std::string> skipped;
-  std::vector<std::string> paths;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    const bool has_value = i + 1 < argc;
-    if (arg == "--help" || arg == "-h") {
-      usage(stdout);
-      return 0;
-    } else if (arg == "--quiet") {
-      options.quiet = true;
-    } else if (arg == "--guest-clock") {
-      options.guest_clock = true;
-    } else if (arg == "--verbose") {
-      options.verbose = true;
-    } else if (arg == "--daemon" && has_value) {
-      options.daemon_binary = argv[++i];
-    } else if ((arg == "--emulator" || arg == "--wrap") && has_value) {
-      std::vector<std::string>* words = arg == "--emulator" ? &options.emulator : &options.wrapper;
-      if (!split_command(argv[++i], words)) {
-        fprintf(stderr, "dormix-sim: %s needs a command\n", arg.c_str());
-        return EXIT_USAGE;
-      }
-    } else if (arg == "--skip-needing" && has_value) {
-      std::string list = argv[++i];
-      for (size_t start = 0; start <= list.size();) {
-        size_t comma = list.find(',', start);
-        if (comma == std::string::npos) comma = list.size();
-        std::string need = list.substr(start, comma - start);
-        if (need != "faketime" && need != "gpio") {
-          fprintf(stderr, "dormix-sim: unknown need '%s' (faketime, gpio)\n", need.c_str());
-          return EXIT_USAGE;
-        }
-        skipped.push_back(need);
-        start = comma + 1;
-      }
-    } else if (!arg.empty() && arg[0] == '-') {
-      usage(stderr);
-      return EXIT_USAGE;
-    } else {
-      paths.push_back(arg);
-    }
-  }
-  if (paths.empty()) {
-    usage(stderr);
-    return EXIT_USAGE;
-  }
-  if (options.daemon_binary.empty()) options.daemon_binary = default_daemon();
-  if (!executable(options.daemon_binary)) {
-    fprintf(stderr, "dormix-sim: no daemon binary at '%s' (use --daemon PATH)\n",
-            options.daemon_binary.c_str());
-    return EXIT_USAGE;
-  }
-  options.libfaketime = find_libfaketime();
-  if (options.guest_clock) {
-    const std::string refusal = guest_clock_refusal(read_guest_facts());
-    if (!refusal.empty()) {
-      fprintf(stderr, "dormix-sim: --guest-clock sets this machine's wall clock; refused: %s\n",
-              refusal.c_str());
-      return EXIT_USAGE;
-    }
-  }
-
-  std::vector<scenario> scenarios(paths.size());
-  for (size_t i = 0; i < paths.size(); ++i) {
-    std::string error;
-    if (!load_scenario(paths[i], &scenarios[i], &error)) {
-      fprintf(stderr, "dormix-sim: %s\n", error.c_str());
-      return EXIT_USAGE;
-    }
-  }
-
+// Runs or skips each scenario, prints the totals and returns the exit status.
+int run_all(const std::vector<scenario>& scenarios, const command_line& line) {
   int passed = 0, failed = 0, skipped_count = 0;
   for (const scenario& s : scenarios) {
-    std::string reason = skip_reason(s, skipped, options);
-    int result = reason.empty() ? run_child(s, options) : RUN_UNAVAILABLE;
+    std::string reason = skip_reason(s, line.skipped, line.options);
+    int result = reason.empty() ? run_child(s, line.options) : RUN_UNAVAILABLE;
     if (!reason.empty()) printf("SKIP  %s  (skipped: %s)\n", s.name.c_str(), reason.c_str());
     if (result == RUN_PASSED) {
       ++passed;
@@ -202,4 +223,16 @@ int main(int argc, char** argv) {
   if (failed > 0) return RUN_FAILED;
   if (passed == 0) return RUN_UNAVAILABLE;
   return RUN_PASSED;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  command_line line;
+  int status = read_arguments(argc, argv, &line);
+  if (status == GO_ON) status = prepare(&line.options);
+  if (status != GO_ON) return status;
+  std::vector<scenario> scenarios;
+  if (!load_all(line.paths, &scenarios)) return EXIT_USAGE;
+  return run_all(scenarios, line);
 }

@@ -1,16 +1,16 @@
 // One run in progress: what the simulator has seen of the daemon so far and
-// the world it controls (levels, wall clock). observe.cc turns the router's
-// reports into timeline events; actions.cc carries out the scenario's actions.
+// the world it controls (levels, wall clock). observe.h turns the router's
+// reports into timeline events; actions.h carries out the scenario's actions.
 #pragma once
 
 #include <climits>
 #include <map>
 #include <string>
 
+#include "simulator/fake_clock.h"
 #include "simulator/gpio_file.h"
 #include "simulator/record.h"
 #include "simulator/runner.h"
-#include "simulator/sandbox.h"
 #include "simulator/scenario.h"
 
 struct run_state {
@@ -42,23 +42,8 @@ struct run_state {
   sim_event& add(event_kind kind, const std::string& text, long number = 0, long pid = 0,
                  const std::string& detail = "");
 
-  /// An open of /dev/gpio (input -1) or a level request.
-  void on_gpio(int input, long value, long pid);
-  /// A line of the fake tools' event pipe.
-  void on_tool_line(const std::string& line);
-  /// A datagram sent to /dev/log.
-  void on_log(const std::string& datagram);
-  /// A line from the namespace's init.
-  void on_report(const std::string& line);
-
   /// The daemon's pid in this namespace, -1 while unknown.
   long signal_target();
-
-  /// Records the daemon's descriptors and zombies; a probe also shows them.
-  void sample(bool as_probe);
-
-  /// Carries out one scenario action.
-  void apply(const timed_action& action);
 };
 
 /// Seconds of the monotonic clock.

@@ -18,10 +18,12 @@
 #include <cstring>
 #include <ctime>
 
+#include "simulator/actions.h"
 #include "simulator/gpio_file.h"
 #include "simulator/guest_clock.h"
 #include "simulator/launch.h"
 #include "simulator/lines.h"
+#include "simulator/observe.h"
 #include "simulator/run_state.h"
 #include "simulator/sandbox.h"
 #include "simulator/summary.h"
@@ -48,8 +50,7 @@ bool set_starting_world(run_state* r, std::string* reason) {
   if (!s.needs_faketime) return true;
   r->clock.speed = s.clock_speed;
   if (s.has_clock) return set_scenario_clock(r->options.guest_clock, s.clock, &r->clock, reason);
-  if (!replace_file("clock", s.clock_speed != 0 ? "+0 x" + std::to_string(s.clock_speed) + "\n"
-                                                : std::string("+0\n"))) {
+  if (!start_fake_clock(s.clock_speed)) {
     *reason = "cannot write the clock";
     return false;
   }
@@ -88,98 +89,127 @@ bool start_daemon(run_state* r, run_pipes* pipes, std::string* reason) {
   return true;
 }
 
+// Where the loop stands: what is due next and what the readers keep.
+struct loop_state {
+  size_t next_action = 0;
+  double next_sample = 0;
+  double stop_at = -1;    // when the daemon must have gone after the SIGTERM
+  double finish_at = -1;  // when the run ends after the daemon has gone
+  bool end_signal_sent = false;
+  std::string tool_pending, report_pending, output_pending;
+};
+
+// Carries out the actions that are due, samples the daemon when due, and
+// sends SIGTERM when the scenario's time is up.
+void do_due_work(run_state* r, loop_state* loop, double t) {
+  const scenario& s = r->s;
+  while (!r->record.daemon_exited && loop->next_action < s.actions.size() &&
+         s.actions[loop->next_action].at <= t) {
+    apply_action(r, s.actions[loop->next_action++]);
+  }
+  if (r->sampling && t >= loop->next_sample) {
+    sample_daemon(r, false);
+    loop->next_sample = t + SAMPLE_PERIOD;
+  }
+  if (!r->record.daemon_exited && t >= s.duration && !loop->end_signal_sent) {
+    loop->end_signal_sent = true;
+    loop->stop_at = t + STOP_GRACE;
+    const long target = r->signal_target();
+    if (target > 0) kill(static_cast<pid_t>(target), SIGTERM);
+    sim_event& event = r->add(event_kind::note, "end of the scenario: SIGTERM sent");
+    r->show(event, "end", "scenario time is up; SIGTERM sent to the daemon");
+  }
+}
+
+// Milliseconds until the next thing is due, at most a second.
+int wait_ms(const run_state& r, const loop_state& loop, double t) {
+  const scenario& s = r.s;
+  double wake = t + 1.0;
+  if (loop.next_action < s.actions.size()) wake = std::min(wake, s.actions[loop.next_action].at);
+  if (r.sampling) wake = std::min(wake, loop.next_sample);
+  if (!loop.end_signal_sent) wake = std::min(wake, s.duration);
+  if (loop.stop_at >= 0) wake = std::min(wake, loop.stop_at);
+  if (loop.finish_at >= 0) wake = std::min(wake, loop.finish_at);
+  return static_cast<int>(std::ceil(std::max(0.0, wake - t) * 1000.0));
+}
+
+void read_syslog(run_state* r, int syslog_fd) {
+  char datagram[4096];
+  ssize_t got = 0;
+  while ((got = recv(syslog_fd, datagram, sizeof datagram, 0)) > 0) {
+    observe_log(r, std::string(datagram, static_cast<size_t>(got)));
+  }
+}
+
+// The init's report lines; their end before the daemon's means the init failed.
+void read_reports(run_state* r, loop_state* loop, int* report_fd) {
+  char buffer[512];
+  ssize_t got = read(*report_fd, buffer, sizeof buffer);
+  if (got > 0) {
+    loop->report_pending.append(buffer, static_cast<size_t>(got));
+    split_lines(&loop->report_pending, [r](const std::string& line) { observe_report(r, line); });
+  } else {
+    *report_fd = -1;
+    if (!r->record.daemon_exited) r->failed_setup = true;
+  }
+}
+
+// What the daemon prints on stdout and stderr.
+void read_output(run_state* r, loop_state* loop, int* output_fd) {
+  char buffer[4096];
+  ssize_t got = read(*output_fd, buffer, sizeof buffer);
+  if (got > 0) {
+    loop->output_pending.append(buffer, static_cast<size_t>(got));
+    split_lines(&loop->output_pending, [r](const std::string& line) {
+      sim_event& event = r->add(event_kind::output, line);
+      r->show(event, "output", event.text);
+    });
+  } else if (got == 0) {
+    close(*output_fd);
+    *output_fd = -1;
+  }
+}
+
+// Waits for the router's reports until the next thing is due, and reads
+// them. Returns false when polling fails.
+bool serve_reports(run_state* r, loop_state* loop, const sandbox& box, gpio_file* gpio,
+                   run_pipes* pipes, int timeout_ms) {
+  pollfd watched[5] = {{gpio_file_descriptor(gpio), POLLIN, 0},
+                       {box.syslog_fd, POLLIN, 0},
+                       {box.events_fd, POLLIN, 0},
+                       {pipes->report[0], POLLIN, 0},
+                       {pipes->output[0], POLLIN, 0}};
+  int ready = poll(watched, 5, timeout_ms);
+  if (ready < 0 && errno != EINTR) return false;
+  if (ready <= 0) return true;
+  if (watched[0].revents & POLLIN) gpio_file_serve(gpio);
+  if (watched[1].revents & POLLIN) read_syslog(r, box.syslog_fd);
+  if (watched[2].revents & POLLIN) {
+    drain_lines(box.events_fd, &loop->tool_pending,
+                [r](const std::string& line) { observe_tool_line(r, line); });
+  }
+  if (watched[3].revents & (POLLIN | POLLHUP)) read_reports(r, loop, &pipes->report[0]);
+  if (watched[4].revents & (POLLIN | POLLHUP)) read_output(r, loop, &pipes->output[0]);
+  return true;
+}
+
 // Runs until the daemon has gone (and its last reports are in), the setup
 // failed, or the daemon ignored the stop.
 void run_loop(run_state* r, const sandbox& box, gpio_file* gpio, run_pipes* pipes) {
-  const scenario& s = r->s;
-  std::string tool_pending, report_pending, output_pending;
-  size_t next_action = 0;
-  double next_sample = 0;
-  double stop_at = -1;    // when the scenario's time is up
-  double finish_at = -1;  // when the run ends after the daemon has gone
-  bool end_signal_sent = false;
-  const int gpio_fd = gpio_file_descriptor(gpio);
+  loop_state loop;
   for (;;) {
     const double t = r->now();
-    if (r->record.daemon_exited && finish_at < 0) finish_at = t + DRAIN_AFTER_EXIT;
-    if (finish_at >= 0 && t >= finish_at) break;
-    if (r->failed_setup && finish_at < 0) finish_at = t;
-    while (!r->record.daemon_exited && next_action < s.actions.size() &&
-           s.actions[next_action].at <= t) {
-      r->apply(s.actions[next_action++]);
-    }
-    if (r->sampling && t >= next_sample) {
-      r->sample(false);
-      next_sample = t + SAMPLE_PERIOD;
-    }
-    if (!r->record.daemon_exited && t >= s.duration && !end_signal_sent) {
-      end_signal_sent = true;
-      stop_at = t + STOP_GRACE;
-      const long target = r->signal_target();
-      if (target > 0) kill(static_cast<pid_t>(target), SIGTERM);
-      sim_event& event = r->add(event_kind::note, "end of the scenario: SIGTERM sent");
-      r->show(event, "end", "scenario time is up; SIGTERM sent to the daemon");
-    }
-    if (stop_at >= 0 && t >= stop_at && !r->record.daemon_exited) {
+    if (r->record.daemon_exited && loop.finish_at < 0) loop.finish_at = t + DRAIN_AFTER_EXIT;
+    if (loop.finish_at >= 0 && t >= loop.finish_at) break;
+    if (r->failed_setup && loop.finish_at < 0) loop.finish_at = t;
+    do_due_work(r, &loop, t);
+    if (loop.stop_at >= 0 && t >= loop.stop_at && !r->record.daemon_exited) {
       sim_event& event = r->add(event_kind::note, "the daemon did not stop; killed");
       r->show(event, "end", "the daemon did not stop within 5 s; everything is killed");
       r->failed_setup = true;
       break;
     }
-
-    double wake = t + 1.0;
-    if (next_action < s.actions.size()) wake = std::min(wake, s.actions[next_action].at);
-    if (r->sampling) wake = std::min(wake, next_sample);
-    if (!end_signal_sent) wake = std::min(wake, s.duration);
-    if (stop_at >= 0) wake = std::min(wake, stop_at);
-    if (finish_at >= 0) wake = std::min(wake, finish_at);
-    int timeout_ms = static_cast<int>(std::ceil(std::max(0.0, wake - t) * 1000.0));
-
-    pollfd watched[5] = {{gpio_fd, POLLIN, 0},
-                         {box.syslog_fd, POLLIN, 0},
-                         {box.events_fd, POLLIN, 0},
-                         {pipes->report[0], POLLIN, 0},
-                         {pipes->output[0], POLLIN, 0}};
-    int ready = poll(watched, 5, timeout_ms);
-    if (ready < 0 && errno != EINTR) break;
-    if (ready <= 0) continue;
-    if (watched[0].revents & POLLIN) gpio_file_serve(gpio);
-    if (watched[1].revents & POLLIN) {
-      char datagram[4096];
-      ssize_t got = 0;
-      while ((got = recv(box.syslog_fd, datagram, sizeof datagram, 0)) > 0) {
-        r->on_log(std::string(datagram, static_cast<size_t>(got)));
-      }
-    }
-    if (watched[2].revents & POLLIN) {
-      drain_lines(box.events_fd, &tool_pending,
-                  [r](const std::string& line) { r->on_tool_line(line); });
-    }
-    if (watched[3].revents & (POLLIN | POLLHUP)) {
-      char buffer[512];
-      ssize_t got = read(pipes->report[0], buffer, sizeof buffer);
-      if (got > 0) {
-        report_pending.append(buffer, static_cast<size_t>(got));
-        split_lines(&report_pending, [r](const std::string& line) { r->on_report(line); });
-      } else {
-        pipes->report[0] = -1;
-        if (!r->record.daemon_exited) r->failed_setup = true;
-      }
-    }
-    if (watched[4].revents & (POLLIN | POLLHUP)) {
-      char buffer[4096];
-      ssize_t got = read(pipes->output[0], buffer, sizeof buffer);
-      if (got > 0) {
-        output_pending.append(buffer, static_cast<size_t>(got));
-        split_lines(&output_pending, [r](const std::string& line) {
-          sim_event& event = r->add(event_kind::output, line);
-          r->show(event, "output", event.text);
-        });
-      } else if (got == 0) {
-        close(pipes->output[0]);
-        pipes->output[0] = -1;
-      }
-    }
+    if (!serve_reports(r, &loop, box, gpio, pipes, wait_ms(*r, loop, t))) break;
   }
 }
 
@@ -202,7 +232,7 @@ int run_scenario(const scenario& s, const run_options& options) {
   run_state r(s, options);
   gpio_file* gpio = gpio_file_mount(
       box.fuse_fd, "/dev/gpio", &r.levels,
-      [&r](int input, long value, long pid) { r.on_gpio(input, value, pid); }, &reason);
+      [&r](int input, long value, long pid) { observe_gpio(&r, input, value, pid); }, &reason);
   if (gpio == nullptr) {
     fprintf(stderr, "%s: skipped: %s\n", s.name.c_str(), reason.c_str());
     return RUN_UNAVAILABLE;

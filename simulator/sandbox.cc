@@ -1,7 +1,6 @@
 #include "simulator/sandbox.h"
 
 #include <fcntl.h>
-#include <glob.h>
 #include <sched.h>
 #include <sys/mount.h>
 #include <sys/socket.h>
@@ -9,61 +8,12 @@
 #include <sys/un.h>
 #include <unistd.h>
 #include <cerrno>
-#include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
+
+#include "simulator/fake_tool_script.h"
 
 namespace {
-
-// Both tools list the descriptors they were given, the way the shell sees
-// them: only builtins run before the list is taken, so the shell has opened
-// nothing but its own script and, when preloaded, libfaketime its control
-// file and shared memory (all left out).
-constexpr const char* LIST_DESCRIPTORS = R"(fds=
-for fd in /proc/$$/fd/*; do
-  [ -e "$fd" ] || continue
-  [ "$fd" -ef "$0" ] && continue
-  own=
-  for faketime_file in "$FAKETIME_TIMESTAMP_FILE" /dev/shm/faketime_shm_*; do
-    [ -e "$faketime_file" ] && [ "$fd" -ef "$faketime_file" ] && own=1
-  done
-  [ -n "$own" ] && continue
-  if [ "$fd" -ef /dev/null ]; then kind=null
-  elif [ -p "$fd" ]; then kind=pipe
-  elif [ -S "$fd" ]; then kind=socket
-  elif [ -f "$fd" ]; then kind=file
-  elif [ -d "$fd" ]; then kind=directory
-  elif [ -c "$fd" ]; then kind=device
-  else kind=other
-  fi
-  fds="$fds ${fd##*/}=$kind"
-done
-)";
-
-std::string lpm_script() {
-  return std::string("#!/bin/sh\n# Fake low-power tool of the simulated router.\n") +
-         LIST_DESCRIPTORS + "run=" + RUN_DIR + R"(
-printf 'lpm\t%s\tstart\t%s\t%s\n' "$$" "${fds# }" "$*" >>"$run/events"
-read -r seconds code <"$run/lpm-behaviour"
-[ "$seconds" = 0 ] || sleep "$seconds"
-printf 'lpm\t%s\tend\t%s\t\n' "$$" "$code" >>"$run/events"
-exit "$code"
-)";
-}
-
-std::string status_script() {
-  return std::string("#!/bin/sh\n# Fake status tool of the simulated router.\n") +
-         LIST_DESCRIPTORS + "run=" + RUN_DIR + R"(
-printf 'status\t%s\tstart\t%s\t%s\n' "$$" "${fds# }" "$*" >>"$run/events"
-read -r mode <"$run/status-mode"
-[ "$mode" = fail ] && exit 1
-[ "$1" = -v ] && [ -f "$run/sections/$2" ] || exit 1
-cat "$run/sections/$2" || exit 1
-[ "$mode" = big ] && cat "$run/filler"
-exit 0
-)";
-}
 
 std::string run_path(const std::string& name) { return std::string(RUN_DIR) + "/" + name; }
 
@@ -203,8 +153,8 @@ bool build_sandbox(const scenario& s, const std::string& daemon_binary, sandbox*
        {"", "/sections", "/layers/sbin", "/layers/bin", "/layers/opt/dormix/etc"}) {
     if (!make_dirs(run + dir)) return fail(reason, "cannot create " + run + dir);
   }
-  if (!write_file(run + "/layers/sbin/lpm", lpm_script(), 0755) ||
-      !write_file(run + "/layers/bin/status", status_script(), 0755)) {
+  if (!write_file(run + "/layers/sbin/lpm", FAKE_TOOL_SCRIPT, 0755) ||
+      !write_file(run + "/layers/bin/status", FAKE_TOOL_SCRIPT, 0755)) {
     return fail(reason, "cannot write the fake tools");
   }
   if (!copy_file(daemon_binary, run + "/layers/sbin/dormix", reason)) return false;
@@ -218,7 +168,7 @@ bool build_sandbox(const scenario& s, const std::string& daemon_binary, sandbox*
     }
   }
   std::string filler;
-  for (int i = 0; filler.size() < 70 * 1024; ++i) {
+  for (int i = 0; filler.size() < size_t{70} * 1024; ++i) {
     filler += "Filler line " + std::to_string(i) + ": " + std::string(48, 'x') + "\n";
   }
   if (!write_file(run + "/filler", filler, 0644) || !set_lpm_behaviour(s.lpm_seconds, s.lpm_exit) ||
@@ -254,78 +204,3 @@ bool set_lpm_behaviour(double seconds, int exit_code) {
 }
 
 bool set_status_mode(const std::string& mode) { return replace_file("status-mode", mode + "\n"); }
-
-std::string fake_clock_path() { return run_path("clock"); }
-
-bool clock_setting_time(const clock_setting& clock, time_t* wanted, std::string* reason) {
-  tm local{};
-  if (strptime(clock.local_time.c_str(), "%Y-%m-%d %H:%M:%S", &local) == nullptr) {
-    *reason = "bad clock " + clock.local_time;
-    return false;
-  }
-  local.tm_isdst = -1;
-  *wanted = mktime(&local);
-  return true;
-}
-
-bool set_fake_clock(const clock_setting& clock, fake_clock* model, std::string* reason) {
-  time_t wanted = 0;
-  if (!clock_setting_time(clock, &wanted, reason)) return false;
-  timespec now{};
-  clock_gettime(CLOCK_REALTIME, &now);
-  const double real_now = static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
-  model->active = true;
-  model->frozen = clock.frozen;
-  model->frozen_at = static_cast<double>(wanted);
-  model->offset = static_cast<double>(wanted) - real_now;
-  model->origin = real_now;
-  char text[64];
-  if (model->speed != 0) {
-    snprintf(text, sizeof text, "%+.6f x%d\n", model->offset, model->speed);
-  } else if (clock.frozen) {
-    // An absolute time without '@' stops libfaketime's clock there.
-    snprintf(text, sizeof text, "%s\n", clock.local_time.c_str());
-  } else {
-    snprintf(text, sizeof text, "%+.6f\n", model->offset);
-  }
-  if (!replace_file("clock", text)) {
-    *reason = std::string("cannot write the clock: ") + strerror(errno);
-    return false;
-  }
-  return true;
-}
-
-std::string fake_clock_text(const fake_clock& model) {
-  if (!model.active) return "";
-  double seconds = model.frozen_at;
-  if (!model.frozen) {
-    timespec now{};
-    clock_gettime(CLOCK_REALTIME, &now);
-    const double real_now =
-        static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
-    const double speed = model.speed != 0 ? model.speed : 1;
-    seconds = model.origin + (real_now - model.origin) * speed + model.offset;
-  }
-  const time_t whole = static_cast<time_t>(std::floor(seconds));
-  tm local{};
-  localtime_r(&whole, &local);
-  char text[16];
-  strftime(text, sizeof text, "%H:%M:%S", &local);
-  return text;
-}
-
-std::string find_libfaketime() {
-  const char* patterns[] = {
-      "/usr/lib/*/faketime/libfaketime.so.1", "/usr/lib/faketime/libfaketime.so.1",
-      "/usr/local/lib/faketime/libfaketime.so.1", "/usr/lib64/faketime/libfaketime.so.1"};
-  for (const char* pattern : patterns) {
-    glob_t found{};
-    if (glob(pattern, 0, nullptr, &found) == 0 && found.gl_pathc > 0) {
-      std::string path = found.gl_pathv[0];
-      globfree(&found);
-      return path;
-    }
-    globfree(&found);
-  }
-  return "";
-}

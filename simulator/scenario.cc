@@ -1,84 +1,27 @@
+// A scenario file read line by line: its directives, its settings and
+// section blocks, and the checks over the whole.
 #include "simulator/scenario.h"
 
 #include <algorithm>
 #include <cerrno>
-#include <cmath>
-#include <csignal>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
+
+#include "simulator/scenario_text.h"
 
 namespace {
 
-std::vector<std::string> split_words(const std::string& line) {
-  std::vector<std::string> words;
-  size_t i = 0;
-  while (i < line.size()) {
-    while (i < line.size() && (line[i] == ' ' || line[i] == '\t')) ++i;
-    if (i >= line.size()) break;
-    size_t start = i;
-    while (i < line.size() && line[i] != ' ' && line[i] != '\t') ++i;
-    words.push_back(line.substr(start, i - start));
-  }
-  return words;
-}
-
-std::string trim(const std::string& text) {
-  size_t start = text.find_first_not_of(" \t\r");
-  if (start == std::string::npos) return "";
-  size_t end = text.find_last_not_of(" \t\r");
-  return text.substr(start, end - start + 1);
-}
-
-bool parse_number(const std::string& word, double* value) {
-  if (word.empty()) return false;
-  char* end = nullptr;
-  errno = 0;
-  double parsed = strtod(word.c_str(), &end);
-  if (errno != 0 || *end != '\0' || !std::isfinite(parsed) || parsed < 0) return false;
-  *value = parsed;
-  return true;
-}
-
-bool parse_integer(const std::string& word, long* value) {
-  if (word.empty()) return false;
-  char* end = nullptr;
-  errno = 0;
-  long parsed = strtol(word.c_str(), &end, 10);
-  if (errno != 0 || *end != '\0') return false;
-  *value = parsed;
-  return true;
-}
-
-bool parse_input(const std::string& word, int* input) {
-  long n = 0;
-  if (!parse_integer(word, &n) || n < 0 || n >= SIM_INPUT_COUNT) return false;
-  *input = static_cast<int>(n);
-  return true;
-}
-
-// "COUNT", "MIN..MAX" or "MIN.."
-bool parse_count(const std::string& word, long* min_count, long* max_count) {
-  size_t dots = word.find("..");
-  if (dots == std::string::npos) {
-    if (!parse_integer(word, min_count) || *min_count < 0) return false;
-    *max_count = *min_count;
-    return true;
-  }
-  if (!parse_integer(word.substr(0, dots), min_count) || *min_count < 0) return false;
-  std::string upper = word.substr(dots + 2);
-  if (upper.empty()) {
-    *max_count = -1;
-    return true;
-  }
-  return parse_integer(upper, max_count) && *max_count >= *min_count;
-}
+using words = std::vector<std::string>;
 
 struct parser {
   const std::string& path;
   scenario* result;
   std::string* error;
   int line_number = 0;
+  enum { top, in_settings, in_section } block = top;
+  bool crlf = false;  // settings lines end with CR LF
+  bool seen_settings = false;
+  std::string block_text{};
 
   bool fail(const std::string& what) {
     *error = path + ":" + std::to_string(line_number) + ": " + what;
@@ -86,245 +29,221 @@ struct parser {
   }
 };
 
-// Words of a state change, shared by the initial state and timed actions.
-// Checks them and notes what the scenario needs.
-bool check_change(parser* p, const std::vector<std::string>& w, bool timed) {
-  scenario* s = p->result;
-  const std::string& verb = w[0];
-  if (verb == "input") {
-    int input = 0;
-    if (w.size() < 3 || !parse_input(w[1], &input)) {
-      return p->fail("expected: input 0|1 LEVEL, or input 0|1 fail ERRNO");
-    }
-    if (w[2] == "fail") {
-      if (w.size() != 4 || errno_from_name(w[3]) == 0)
-        return p->fail("expected an errno name, e.g. EIO");
-      if (!timed) s->read_errors[input] = errno_from_name(w[3]);
-    } else {
-      long level = 0;
-      if (w.size() != 3 || !parse_integer(w[2], &level) || level < 0 || level > 0x7fffffff) {
-        return p->fail("a level is a number from 0 to 2147483647");
-      }
-      if (!timed) s->levels[input] = static_cast<int>(level);
-    }
-    if (!s->needs_gpio) return p->fail("input levels need a 'needs gpio' line before them");
-    return true;
-  }
-  if (verb == "clock") {
-    if (w.size() < 3 || w.size() > 4 || !valid_local_time(w[1] + " " + w[2]) ||
-        (w.size() == 4 && w[3] != "frozen")) {
-      return p->fail("expected: clock YYYY-MM-DD HH:MM:SS [frozen]");
-    }
-    if (!s->needs_faketime) return p->fail("a clock needs a 'needs faketime' line before it");
-    if (!timed) {
-      s->has_clock = true;
-      s->clock = clock_setting{w[1] + " " + w[2], w.size() == 4};
-    }
-    return true;
-  }
-  if (verb == "status") {
-    if (w.size() != 2 || (w[1] != "ok" && w[1] != "fail" && w[1] != "big")) {
-      return p->fail("expected: status ok|fail|big");
-    }
-    if (!timed) s->status_mode = w[1];
-    return true;
-  }
-  if (verb == "lpm") {
-    double seconds = 0;
-    long code = 0;
-    bool ok = w.size() >= 3 && w[1] == "sleep" && parse_number(w[2], &seconds);
-    if (ok && w.size() == 5)
-      ok = w[3] == "exit" && parse_integer(w[4], &code) && code >= 0 && code < 256;
-    if (!ok || (w.size() != 3 && w.size() != 5))
-      return p->fail("expected: lpm sleep SECONDS [exit CODE]");
-    if (!timed) {
-      s->lpm_seconds = seconds;
-      s->lpm_exit = static_cast<int>(code);
-    }
-    return true;
-  }
-  if (timed && verb == "signal") {
-    if (w.size() != 2 || signal_from_name(w[1]) == 0)
-      return p->fail("expected: signal TERM|INT|QUIT|HUP|...");
-    return true;
-  }
-  if (timed && verb == "probe") {
-    if (w.size() != 1) return p->fail("probe takes no arguments");
-    return true;
-  }
-  return p->fail("unknown " + std::string(timed ? "action" : "line") + " '" + verb + "'");
+// The file name without directory and extension.
+std::string name_of(const std::string& path) {
+  size_t slash = path.find_last_of('/');
+  std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  size_t dot = name.find_last_of('.');
+  if (dot != std::string::npos && dot > 0) name.resize(dot);
+  return name;
 }
 
-bool parse_expectation(parser* p, const std::string& line, std::vector<std::string> w) {
+// A line of a settings or section block, or the "end" that closes it.
+bool read_block_line(parser* p, const std::string& line) {
+  if (trim(line) == "end") {
+    if (p->block == parser::in_settings) {
+      p->result->settings = p->block_text;
+    } else {
+      p->result->section_texts.push_back(p->block_text);
+    }
+    p->block = parser::top;
+    return true;
+  }
+  size_t indent = line.find_first_not_of(" \t");
+  if (indent == std::string::npos) return true;
+  std::string expanded;
+  if (!expand_escapes(line.substr(indent), &expanded)) return p->fail("bad escape in this line");
+  p->block_text += expanded + (p->block == parser::in_settings && p->crlf ? "\r\n" : "\n");
+  return true;
+}
+
+// What a change needs declared before it, or "".
+std::string missing_need(const scenario& s, const state_change& change) {
+  const bool input =
+      change.kind == change_kind::input_level || change.kind == change_kind::input_fails;
+  if (input && !s.needs_gpio) return "input levels need a 'needs gpio' line before them";
+  if (change.kind == change_kind::clock && !s.needs_faketime)
+    return "a clock needs a 'needs faketime' line before it";
+  return "";
+}
+
+bool read_change(parser* p, const words& w, bool timed, state_change* change) {
+  std::string what;
+  if (!parse_state_change(w, timed, change, &what)) return p->fail(what);
+  what = missing_need(*p->result, *change);
+  return what.empty() || p->fail(what);
+}
+
+// A state change at the top level: the router's state at the start.
+bool read_start_state(parser* p, const words& w) {
+  state_change change;
+  if (!read_change(p, w, false, &change)) return false;
+  scenario* s = p->result;
+  if (change.kind == change_kind::input_level) s->levels[change.input] = change.number;
+  if (change.kind == change_kind::input_fails) s->read_errors[change.input] = change.number;
+  if (change.kind == change_kind::status) s->status_mode = change.status_mode;
+  if (change.kind == change_kind::clock) {
+    s->has_clock = true;
+    s->clock = change.clock;
+  }
+  if (change.kind == change_kind::lpm) {
+    s->lpm_seconds = change.seconds;
+    s->lpm_exit = change.number;
+  }
+  return true;
+}
+
+bool read_title(parser* p, const words& /*w*/, const std::string& body) {
+  p->result->title = trim(body.substr(5));
+  return true;
+}
+
+bool read_needs(parser* p, const words& w, const std::string& /*body*/) {
+  for (size_t i = 1; i < w.size(); ++i) {
+    if (w[i] == "faketime") {
+      p->result->needs_faketime = true;
+    } else if (w[i] == "gpio") {
+      p->result->needs_gpio = true;
+    } else {
+      return p->fail("unknown need '" + w[i] + "' (faketime, gpio)");
+    }
+  }
+  return true;
+}
+
+bool read_timezone(parser* p, const words& w, const std::string& /*body*/) {
+  if (w.size() != 2) return p->fail("expected: timezone TZ");
+  p->result->timezone = w[1];
+  return true;
+}
+
+bool read_duration(parser* p, const words& w, const std::string& /*body*/) {
+  double& duration = p->result->duration;
+  if (w.size() != 2 || !parse_number(w[1], &duration) || duration <= 0) {
+    return p->fail("expected: duration SECONDS");
+  }
+  return true;
+}
+
+bool read_settings(parser* p, const words& w, const std::string& /*body*/) {
+  if (p->seen_settings) return p->fail("settings given twice");
+  p->seen_settings = true;
+  if (w.size() == 2 && w[1] == "missing") {
+    p->result->settings_present = false;
+    return true;
+  }
+  if (w.size() > 2 || (w.size() == 2 && w[1] != "crlf"))
+    return p->fail("expected: settings [crlf|missing]");
+  p->crlf = w.size() == 2;
+  p->block_text.clear();
+  p->block = parser::in_settings;
+  return true;
+}
+
+bool read_section(parser* p, const words& w, const std::string& /*body*/) {
+  if (w.size() != 2 || w[1].find('/') != std::string::npos || w[1][0] == '.') {
+    return p->fail("expected: section NAME");
+  }
+  p->result->section_names.push_back(w[1]);
+  p->block_text.clear();
+  p->block = parser::in_section;
+  return true;
+}
+
+bool read_tool_descriptors(parser* p, const words& w, const std::string& /*body*/) {
+  if (w.size() < 3 || (w[1] != "lpm" && w[1] != "status"))
+    return p->fail("expected: tool-descriptors lpm|status none|FD=KIND...");
+  std::string list;
+  for (size_t i = 2; i < w.size(); ++i) {
+    if (w[i] != "none") list += (list.empty() ? "" : " ") + w[i];
+  }
+  (w[1] == "lpm" ? p->result->lpm_descriptors : p->result->status_descriptors) = list;
+  return true;
+}
+
+bool read_clock_speed(parser* p, const words& w, const std::string& /*body*/) {
+  long speed = 0;
+  if (w.size() != 2 || !parse_integer(w[1], &speed) || speed < 2 || speed > 1000)
+    return p->fail("expected: clock-speed N (2 to 1000)");
+  if (!p->result->needs_faketime)
+    return p->fail("clock-speed needs a 'needs faketime' line before it");
+  p->result->clock_speed = static_cast<int>(speed);
+  return true;
+}
+
+bool read_timed_action(parser* p, const words& w, const std::string& /*body*/) {
+  timed_action action{0, p->line_number, {}};
+  if (w.size() < 3 || !parse_number(w[1], &action.at))
+    return p->fail("expected: at SECONDS ACTION");
+  if (!read_change(p, words(w.begin() + 2, w.end()), true, &action.change)) return false;
+  p->result->actions.push_back(action);
+  return true;
+}
+
+bool read_expect(parser* p, const words& w, const std::string& body) {
   expectation e{};
   e.line = p->line_number;
-  e.text = trim(line);
-  e.min_count = 1;
-  e.max_count = -1;
-  e.from = 0;
-  e.to = -1;
-  w.erase(w.begin());
-  if (w.size() >= 3 && w[w.size() - 3] == "within") {
-    if (!parse_number(w[w.size() - 2], &e.from)) return p->fail("bad window start");
-    const std::string& to = w[w.size() - 1];
-    if (to != "end" && (!parse_number(to, &e.to) || e.to < e.from))
-      return p->fail("bad window end");
-    w.resize(w.size() - 3);
-  }
-  bool counted = false;
-  if (!w.empty() && w[0] == "never") {
-    e.min_count = e.max_count = 0;
-    counted = true;
-    w.erase(w.begin());
-  } else if (w.size() >= 2 && w[0] == "count") {
-    if (!parse_count(w[1], &e.min_count, &e.max_count))
-      return p->fail("expected: count N, N..M or N..");
-    counted = true;
-    w.erase(w.begin(), w.begin() + 2);
-  }
-  if (w.empty()) return p->fail("expect what?");
-  const std::string what = w[0];
-  w.erase(w.begin());
-  if (what == "lpm") {
-    e.what = expect_what::lpm;
-    e.any_arguments = w.empty();
-    e.arguments = w;
-  } else if (what == "log") {
-    e.what = expect_what::log;
-    std::string message;
-    for (const std::string& word : w) message += (message.empty() ? "" : " ") + word;
-    if (message.size() >= 2 && message.front() == '"' && message.back() == '"') {
-      message = message.substr(1, message.size() - 2);
-    }
-    if (message.empty()) return p->fail("expected: log MESSAGE");
-    e.arguments.push_back(message);
-  } else if (what == "status" || what == "gpio-open") {
-    e.what = what == "status" ? expect_what::status : expect_what::gpio_open;
-    if (!w.empty()) return p->fail(what + " takes no arguments");
-  } else if (what == "gpio-read" || what == "exit" || what == "fds-at-most") {
-    e.what = what == "gpio-read" ? expect_what::gpio_read
-             : what == "exit"    ? expect_what::exit_status
-                                 : expect_what::fds_at_most;
-    if (w.size() != 1 || !parse_integer(w[0], &e.number) || e.number < 0) {
-      return p->fail(what + " takes one number");
-    }
-    if (e.what == expect_what::gpio_read && e.number >= SIM_INPUT_COUNT)
-      return p->fail("no such input");
-  } else if (what == "no-zombies") {
-    e.what = expect_what::no_zombies;
-    if (!w.empty()) return p->fail("no-zombies takes no arguments");
-  } else {
-    return p->fail("unknown expectation '" + what + "'");
-  }
-  if (counted && (e.what == expect_what::fds_at_most || e.what == expect_what::no_zombies)) {
-    return p->fail(what + " takes no count");
-  }
+  e.text = body;
+  std::string what;
+  if (!parse_expectation(words(w.begin() + 1, w.end()), &e, &what)) return p->fail(what);
   p->result->expectations.push_back(e);
+  return true;
+}
+
+// A line outside blocks: a directive, or the state at the start.
+bool read_top_line(parser* p, const std::string& line) {
+  using reader = bool (*)(parser*, const words&, const std::string&);
+  static const struct {
+    const char* verb;
+    reader read;
+  } directives[] = {
+      {"title", read_title},
+      {"needs", read_needs},
+      {"timezone", read_timezone},
+      {"duration", read_duration},
+      {"settings", read_settings},
+      {"section", read_section},
+      {"tool-descriptors", read_tool_descriptors},
+      {"clock-speed", read_clock_speed},
+      {"at", read_timed_action},
+      {"expect", read_expect},
+  };
+  const std::string body = trim(line);
+  if (body.empty() || body[0] == '#') return true;
+  const words w = split_words(body);
+  for (const auto& directive : directives) {
+    if (w[0] == directive.verb) return directive.read(p, w, body);
+  }
+  return read_start_state(p, w);
+}
+
+// The checks over the whole scenario, once every line is read.
+bool check_whole(parser* p) {
+  scenario* s = p->result;
+  if (p->block != parser::top) return p->fail("block not closed with 'end'");
+  p->line_number = 0;
+  if (s->duration <= 0) return p->fail("missing 'duration SECONDS'");
+  if (!p->seen_settings) return p->fail("missing 'settings' (use 'settings missing' for no file)");
+  // libfaketime counts a speed-up from each process's start, so a clock set
+  // during the run would not show what the simulator expects.
+  for (const timed_action& action : s->actions) {
+    if (s->clock_speed != 0 && action.change.kind == change_kind::clock) {
+      p->line_number = action.line;
+      return p->fail("a clock cannot be set during a run with clock-speed");
+    }
+  }
+  if (s->clock_speed != 0 && s->has_clock && s->clock.frozen)
+    return p->fail("a frozen clock cannot run faster");
   return true;
 }
 
 }  // namespace
 
-bool expand_escapes(const std::string& line, std::string* out) {
-  out->clear();
-  for (size_t i = 0; i < line.size(); ++i) {
-    if (line[i] != '\\') {
-      out->push_back(line[i]);
-      continue;
-    }
-    if (++i >= line.size()) return false;
-    switch (line[i]) {
-      case '\\':
-        out->push_back('\\');
-        break;
-      case 'r':
-        out->push_back('\r');
-        break;
-      case 't':
-        out->push_back('\t');
-        break;
-      case 'x': {
-        if (i + 2 >= line.size()) return false;
-        std::string hex = line.substr(i + 1, 2);
-        char* end = nullptr;
-        long value = strtol(hex.c_str(), &end, 16);
-        if (hex.size() != 2 || *end != '\0' || value == 0) return false;
-        out->push_back(static_cast<char>(value));
-        i += 2;
-        break;
-      }
-      case '{': {
-        size_t colon = line.find(':', i);
-        size_t close = line.find('}', i);
-        if (colon == std::string::npos || close == std::string::npos || colon > close) return false;
-        long times = 0;
-        if (!parse_integer(line.substr(i + 1, colon - i - 1), &times) || times < 0 ||
-            times > 1000000) {
-          return false;
-        }
-        std::string piece = line.substr(colon + 1, close - colon - 1);
-        for (long k = 0; k < times; ++k) out->append(piece);
-        i = close;
-        break;
-      }
-      default:
-        return false;
-    }
-  }
-  return true;
-}
-
-bool valid_local_time(const std::string& text) {
-  int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0, used = 0;
-  if (sscanf(text.c_str(), "%4d-%2d-%2d %2d:%2d:%2d%n", &year, &month, &day, &hour, &minute,
-             &second, &used) != 6) {
-    return false;
-  }
-  return static_cast<size_t>(used) == text.size() && text.size() == 19 && year >= 1970 &&
-         month >= 1 && month <= 12 && day >= 1 && day <= 31 && hour <= 23 && minute <= 59 &&
-         second <= 60;
-}
-
-int errno_from_name(const std::string& name) {
-  static const struct {
-    const char* name;
-    int value;
-  } names[] = {{"EIO", EIO},     {"ENODEV", ENODEV}, {"ENOTTY", ENOTTY}, {"EINVAL", EINVAL},
-               {"EBUSY", EBUSY}, {"EAGAIN", EAGAIN}, {"EINTR", EINTR},   {"EPERM", EPERM},
-               {"ENXIO", ENXIO}, {"EFAULT", EFAULT}, {"ENOSYS", ENOSYS}, {"EACCES", EACCES}};
-  for (const auto& entry : names) {
-    if (name == entry.name) return entry.value;
-  }
-  return 0;
-}
-
-int signal_from_name(const std::string& name) {
-  std::string bare = name.rfind("SIG", 0) == 0 ? name.substr(3) : name;
-  static const struct {
-    const char* name;
-    int value;
-  } names[] = {{"TERM", SIGTERM}, {"INT", SIGINT},   {"QUIT", SIGQUIT}, {"HUP", SIGHUP},
-               {"USR1", SIGUSR1}, {"USR2", SIGUSR2}, {"KILL", SIGKILL}, {"PIPE", SIGPIPE},
-               {"ALRM", SIGALRM}, {"CHLD", SIGCHLD}, {"STOP", SIGSTOP}, {"CONT", SIGCONT}};
-  for (const auto& entry : names) {
-    if (bare == entry.name) return entry.value;
-  }
-  return 0;
-}
-
 bool parse_scenario(const std::string& text, const std::string& path, scenario* result,
                     std::string* error) {
   parser p{path, result, error};
   result->path = path;
-  size_t slash = path.find_last_of('/');
-  result->name = slash == std::string::npos ? path : path.substr(slash + 1);
-  size_t dot = result->name.find_last_of('.');
-  if (dot != std::string::npos && dot > 0) result->name.resize(dot);
-
-  enum { top, in_settings, in_section } block = top;
-  bool crlf = false;
-  bool seen_settings = false;
-  std::string block_text;
+  result->name = name_of(path);
   size_t position = 0;
   while (position <= text.size()) {
     size_t newline = text.find('\n', position);
@@ -333,110 +252,10 @@ bool parse_scenario(const std::string& text, const std::string& path, scenario* 
     position = newline + 1;
     ++p.line_number;
     if (!line.empty() && line.back() == '\r') line.pop_back();
-
-    if (block != top) {
-      std::string body = trim(line);
-      if (body == "end") {
-        if (block == in_settings) {
-          result->settings = block_text;
-        } else {
-          result->section_texts.push_back(block_text);
-        }
-        block = top;
-        continue;
-      }
-      if (line.find_first_not_of(" \t") == std::string::npos) continue;
-      std::string expanded;
-      size_t indent = line.find_first_not_of(" \t");
-      if (!expand_escapes(line.substr(indent), &expanded)) return p.fail("bad escape in this line");
-      block_text += expanded + (block == in_settings && crlf ? "\r\n" : "\n");
-      continue;
-    }
-
-    std::string body = trim(line);
-    if (body.empty() || body[0] == '#') continue;
-    std::vector<std::string> w = split_words(body);
-    const std::string& verb = w[0];
-    if (verb == "title") {
-      result->title = trim(body.substr(5));
-    } else if (verb == "needs") {
-      for (size_t i = 1; i < w.size(); ++i) {
-        if (w[i] == "faketime") {
-          result->needs_faketime = true;
-        } else if (w[i] == "gpio") {
-          result->needs_gpio = true;
-        } else {
-          return p.fail("unknown need '" + w[i] + "' (faketime, gpio)");
-        }
-      }
-    } else if (verb == "timezone") {
-      if (w.size() != 2) return p.fail("expected: timezone TZ");
-      result->timezone = w[1];
-    } else if (verb == "duration") {
-      if (w.size() != 2 || !parse_number(w[1], &result->duration) || result->duration <= 0) {
-        return p.fail("expected: duration SECONDS");
-      }
-    } else if (verb == "settings") {
-      if (seen_settings) return p.fail("settings given twice");
-      seen_settings = true;
-      if (w.size() == 2 && w[1] == "missing") {
-        result->settings_present = false;
-        continue;
-      }
-      if (w.size() > 2 || (w.size() == 2 && w[1] != "crlf"))
-        return p.fail("expected: settings [crlf|missing]");
-      crlf = w.size() == 2;
-      block_text.clear();
-      block = in_settings;
-    } else if (verb == "section") {
-      if (w.size() != 2 || w[1].find('/') != std::string::npos || w[1][0] == '.') {
-        return p.fail("expected: section NAME");
-      }
-      result->section_names.push_back(w[1]);
-      block_text.clear();
-      block = in_section;
-    } else if (verb == "tool-descriptors") {
-      if (w.size() < 3 || (w[1] != "lpm" && w[1] != "status"))
-        return p.fail("expected: tool-descriptors lpm|status none|FD=KIND...");
-      std::string list;
-      for (size_t i = 2; i < w.size(); ++i) {
-        if (w[i] != "none") list += (list.empty() ? "" : " ") + w[i];
-      }
-      (w[1] == "lpm" ? result->lpm_descriptors : result->status_descriptors) = list;
-    } else if (verb == "clock-speed") {
-      long speed = 0;
-      if (w.size() != 2 || !parse_integer(w[1], &speed) || speed < 2 || speed > 1000)
-        return p.fail("expected: clock-speed N (2 to 1000)");
-      if (!result->needs_faketime)
-        return p.fail("clock-speed needs a 'needs faketime' line before it");
-      result->clock_speed = static_cast<int>(speed);
-    } else if (verb == "at") {
-      timed_action action{0, {}, p.line_number};
-      if (w.size() < 3 || !parse_number(w[1], &action.at))
-        return p.fail("expected: at SECONDS ACTION");
-      action.words.assign(w.begin() + 2, w.end());
-      if (!check_change(&p, action.words, true)) return false;
-      result->actions.push_back(action);
-    } else if (verb == "expect") {
-      if (!parse_expectation(&p, body, w)) return false;
-    } else if (!check_change(&p, w, false)) {
+    if (!(p.block == parser::top ? read_top_line(&p, line) : read_block_line(&p, line)))
       return false;
-    }
   }
-  if (block != top) return p.fail("block not closed with 'end'");
-  p.line_number = 0;
-  if (result->duration <= 0) return p.fail("missing 'duration SECONDS'");
-  if (!seen_settings) return p.fail("missing 'settings' (use 'settings missing' for no file)");
-  // libfaketime counts a speed-up from each process's start, so a clock set
-  // during the run would not show what the simulator expects.
-  for (const timed_action& action : result->actions) {
-    if (result->clock_speed != 0 && action.words[0] == "clock") {
-      p.line_number = action.line;
-      return p.fail("a clock cannot be set during a run with clock-speed");
-    }
-  }
-  if (result->clock_speed != 0 && result->has_clock && result->clock.frozen)
-    return p.fail("a frozen clock cannot run faster");
+  if (!check_whole(&p)) return false;
   std::stable_sort(result->actions.begin(), result->actions.end(),
                    [](const timed_action& a, const timed_action& b) { return a.at < b.at; });
   return true;

@@ -5,14 +5,9 @@
 #include <string>
 #include <vector>
 
-inline constexpr int SIM_INPUT_COUNT = 2;
+#include "datetime/date_time.h"
 
-/// Something the scenario changes at a moment of the run.
-struct timed_action {
-  double at;                       // seconds since the daemon started
-  std::vector<std::string> words;  // e.g. {"input", "0", "1"}
-  int line;
-};
+inline constexpr int SIM_INPUT_COUNT = 2;
 
 enum class expect_what {
   lpm,          // a run of the low-power tool, optionally with exact arguments
@@ -41,8 +36,37 @@ struct expectation {
 /// The wall clock seen by the daemon: a local date and time, running on
 /// from the moment it is set, or frozen there.
 struct clock_setting {
-  std::string local_time;  // "YYYY-MM-DD HH:MM:SS"
+  std::string local_time;  // "YYYY-MM-DD HH:MM:SS" as written
+  date_time fields;        // local_time read
   bool frozen;
+};
+
+/// What a state change changes. The same words set the state at the start
+/// and, after "at SECONDS", during the run; signal and probe only then.
+enum class change_kind {
+  input_level,  // input N LEVEL
+  input_fails,  // input N fail ERRNO
+  clock,        // clock YYYY-MM-DD HH:MM:SS [frozen]
+  status,       // status ok|fail|big
+  lpm,          // lpm sleep SECONDS [exit CODE]
+  signal,       // signal NAME
+  probe,        // probe
+};
+
+struct state_change {
+  change_kind kind;
+  int input;                // input_level, input_fails
+  int number;               // the level, the errno, the lpm exit code or the signal
+  double seconds;           // how long lpm blocks
+  std::string status_mode;  // ok, fail or big
+  clock_setting clock;
+};
+
+/// Something the scenario changes at a moment of the run.
+struct timed_action {
+  double at;  // seconds since the daemon started
+  int line;
+  state_change change;
 };
 
 struct scenario {
@@ -81,15 +105,11 @@ bool parse_scenario(const std::string& text, const std::string& path, scenario* 
 /// Reads and parses a scenario file.
 bool load_scenario(const std::string& path, scenario* result, std::string* error);
 
-/// Expands the escapes of settings and section lines: \\ \r \t \xHH and
-/// \{N:TEXT} (TEXT repeated N times). Returns false on a malformed escape.
-bool expand_escapes(const std::string& line, std::string* out);
+/// Reads the words of a state change, e.g. {"input", "0", "1"}; timed: after
+/// "at SECONDS". Returns false with what is wrong in error.
+bool parse_state_change(const std::vector<std::string>& words, bool timed, state_change* change,
+                        std::string* error);
 
-/// Parses "YYYY-MM-DD HH:MM:SS" strictly.
-bool valid_local_time(const std::string& text);
-
-/// errno value for a name such as "EIO", or 0.
-int errno_from_name(const std::string& name);
-
-/// Signal number for "TERM", "SIGTERM", "INT", ... or 0.
-int signal_from_name(const std::string& name);
+/// Reads an "expect ..." line, given as its words. Returns false with what is
+/// wrong in error.
+bool parse_expectation(const std::vector<std::string>& words, expectation* e, std::string* error);

@@ -1,6 +1,9 @@
 #include "simulator/scenario.h"
+#include "simulator/scenario_text.h"
 
 #include <gtest/gtest.h>
+
+#include <csignal>
 
 namespace {
 
@@ -63,6 +66,8 @@ TEST(ScenarioParser, ReadsBlocksStateAndTimeline) {
       "input 1 fail EIO\n"
       "status big\n"
       "lpm sleep 1.5 exit 3\n"
+      "tool-descriptors lpm none\n"
+      "tool-descriptors status 1=pipe 2=null\n"
       "at 3 input 0 1\n"
       "at 1 signal SIGTERM\n";
   scenario s;
@@ -82,9 +87,13 @@ TEST(ScenarioParser, ReadsBlocksStateAndTimeline) {
   EXPECT_EQ(s.status_mode, "big");
   EXPECT_DOUBLE_EQ(s.lpm_seconds, 1.5);
   EXPECT_EQ(s.lpm_exit, 3);
+  EXPECT_EQ(s.lpm_descriptors, "");
+  EXPECT_EQ(s.status_descriptors, "1=pipe 2=null");
   ASSERT_EQ(s.actions.size(), 2U);
   EXPECT_DOUBLE_EQ(s.actions[0].at, 1);  // sorted by time
-  EXPECT_EQ(s.actions[1].words, (std::vector<std::string>{"input", "0", "1"}));
+  EXPECT_EQ(s.actions[0].change.number, SIGTERM);
+  EXPECT_EQ(s.actions[1].change.kind, change_kind::input_level);
+  EXPECT_EQ(s.actions[1].change.number, 1);
 }
 
 TEST(ScenarioParser, ReadsExpectationForms) {
@@ -136,25 +145,6 @@ TEST(ScenarioParser, ExpandsEscapes) {
       EXPECT_EQ(out, c.out) << c.in;
     }
   }
-}
-
-TEST(ScenarioParser, ReadsToolDescriptorsAndClockSpeed) {
-  scenario s;
-  std::string error;
-  ASSERT_TRUE(
-      parse_scenario("needs faketime\nclock-speed 10\nduration 2\nsettings missing\n"
-                     "tool-descriptors lpm none\ntool-descriptors status 1=pipe 2=null\n",
-                     "x.scn", &s, &error))
-      << error;
-  EXPECT_EQ(s.clock_speed, 10);
-  EXPECT_EQ(s.lpm_descriptors, "");
-  EXPECT_EQ(s.status_descriptors, "1=pipe 2=null");
-
-  scenario usual;
-  ASSERT_TRUE(parse_scenario(MINIMAL, "x.scn", &usual, &error)) << error;
-  EXPECT_EQ(usual.clock_speed, 0);
-  EXPECT_EQ(usual.lpm_descriptors, "0=null 1=null 2=null");
-  EXPECT_EQ(usual.status_descriptors, "0=null 1=pipe 2=null");
 }
 
 }  // namespace

@@ -1,7 +1,5 @@
 #include "tools/check/clock_rule.h"
 
-#include <cstdio>
-
 #include "daemon/controller.h"
 #include "daemon/time_of_day.h"
 
@@ -76,40 +74,4 @@ void format_local_moment(time_t t, char out[48]) {
   tm local{};
   localtime_r(&t, &local);
   strftime(out, 48, "%Y-%m-%d %H:%M:%S %Z", &local);
-}
-
-bool parse_local_moment(const char* text, time_t* moment) {
-  int year = 0;
-  int month = 0;
-  int day = 0;
-  int hour = 0;
-  int minute = 0;
-  int second = 0;
-  int end = 0;
-  if (sscanf(text, "%4d-%2d-%2d %2d:%2d:%2d%n", &year, &month, &day, &hour, &minute, &second,
-             &end) != 6 ||
-      text[end] != '\0') {
-    return false;
-  }
-  tm wanted{};
-  wanted.tm_year = year - 1900;
-  wanted.tm_mon = month - 1;
-  wanted.tm_mday = day;
-  wanted.tm_hour = hour;
-  wanted.tm_min = minute;
-  wanted.tm_sec = second;
-  wanted.tm_isdst = -1;
-  tm normalised = wanted;
-  const time_t t = mktime(&normalised);
-  if (t == static_cast<time_t>(-1)) return false;
-  // mktime moves fields out of range, and times the clock skips, elsewhere.
-  tm local{};
-  localtime_r(&t, &local);
-  if (local.tm_year != wanted.tm_year || local.tm_mon != wanted.tm_mon ||
-      local.tm_mday != wanted.tm_mday || local.tm_hour != wanted.tm_hour ||
-      local.tm_min != wanted.tm_min || local.tm_sec != wanted.tm_sec) {
-    return false;
-  }
-  *moment = t;
-  return true;
 }

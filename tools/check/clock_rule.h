@@ -31,8 +31,3 @@ void format_local_date(time_t t, char out[16]);
 void format_local_clock(time_t t, char out[32]);
 /// "YYYY-MM-DD HH:MM:SS ZONE" of t in local time into out[48].
 void format_local_moment(time_t t, char out[48]);
-
-/// Parses "YYYY-MM-DD HH:MM:SS" as local time. Returns false for text in
-/// another form, for fields out of range and for a clock time that the
-/// local clock skips.
-bool parse_local_moment(const char* text, time_t* moment);

@@ -6,8 +6,8 @@
 #include <cstring>
 #include <ctime>
 
+#include "datetime/date_time.h"
 #include "settings/settings.h"
-#include "tools/check/clock_rule.h"
 #include "tools/check/field_mode.h"
 #include "tools/check/output.h"
 #include "tools/check/report.h"
