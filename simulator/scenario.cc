@@ -223,7 +223,20 @@ bool parse_expectation(parser* p, const std::string& line, std::vector<std::stri
   return true;
 }
 
+// "etc-tz TEXT": the rest of the line is /etc/TZ's line.
+bool parse_etc_tz(parser* p, const std::string& body) {
+  const std::string text = trim(body.substr(6));
+  if (text.empty()) return p->fail("expected: etc-tz TEXT");
+  p->result->has_etc_tz = true;
+  p->result->etc_tz = text;
+  return true;
+}
+
 }  // namespace
+
+bool scenario_sets_tz(const scenario& s) { return s.timezone_given || !s.has_etc_tz; }
+
+std::string scenario_zone(const scenario& s) { return scenario_sets_tz(s) ? s.timezone : s.etc_tz; }
 
 bool expand_escapes(const std::string& line, std::string* out) {
   out->clear();
@@ -372,6 +385,9 @@ bool parse_scenario(const std::string& text, const std::string& path, scenario* 
     } else if (verb == "timezone") {
       if (w.size() != 2) return p.fail("expected: timezone TZ");
       result->timezone = w[1];
+      result->timezone_given = true;
+    } else if (verb == "etc-tz") {
+      if (!parse_etc_tz(&p, body)) return false;
     } else if (verb == "duration") {
       if (w.size() != 2 || !parse_number(w[1], &result->duration) || result->duration <= 0) {
         return p.fail("expected: duration SECONDS");

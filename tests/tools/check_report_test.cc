@@ -60,7 +60,7 @@ check_report* report_on(const std::string& text, const char* at) {
   std::string buffer = text;
   FILE* file = fmemopen(buffer.data(), buffer.size(), "r");
   EXPECT_NE(file, nullptr);
-  check_request request{"settings", local_moment(at), true, {true, true}};
+  check_request request{"settings", local_moment(at), true, {true, true}, {}};
   EXPECT_TRUE(build_report(file, request, &report));
   fclose(file);
   return &report;
@@ -306,7 +306,7 @@ TEST(CheckReport, InputKeysAreReadOnlyForInputsTheDaemonLooksAt) {
     ASSERT_NE(file, nullptr);
     static check_report report;
     const check_request request{
-        "s", local_moment("2026-06-01 10:00:00"), true, {r.inputs[0], r.inputs[1]}};
+        "s", local_moment("2026-06-01 10:00:00"), true, {r.inputs[0], r.inputs[1]}, {}};
     ASSERT_TRUE(build_report(file, request, &report));
     fclose(file);
     EXPECT_EQ(report.inputs_read[0], r.read[0]);

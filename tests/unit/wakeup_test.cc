@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 
+#include "daemon/time_zone.h"
 #include "daemon/wakeup.h"
 
 namespace {
@@ -57,4 +59,38 @@ TEST(WakeInterval, EveryCommandLine) {
   EXPECT_EQ(command_line(1, 3600), "/usr/sbin/lpm -b -i 3600");
   EXPECT_EQ(command_line(7, 0), "/usr/sbin/lpm -b -i 0");
   EXPECT_EQ(command_line(0, 4294967294U), "/usr/sbin/lpm -i 4294967294");
+}
+
+// The zone in which every local time above is read.
+TEST(TimeZone, ChoiceAndSource) {
+  const std::string too_long(ETC_TZ_SIZE, 'x');
+  struct row {
+    const char* what;
+    const char* tz_variable;
+    const char* etc_tz;  // null: no /etc/TZ
+    bool localtime_exists;
+    const char* zone;
+    const char* source;
+  };
+  const row rows[] = {
+      {"TZ wins", "UTC", "CET-1CEST\n", true, "UTC", "TZ"},
+      {"empty TZ counts as unset", "", "CET-1CEST\n", true, "CET-1CEST", "/etc/TZ"},
+      {"/etc/TZ before localtime", nullptr, "CET-1CEST,M3.5.0,M10.5.0/3\n", true,
+       "CET-1CEST,M3.5.0,M10.5.0/3", "/etc/TZ"},
+      {"CR LF and blanks stripped", nullptr, "EST5EDT \t\r\nignored\n", false, "EST5EDT",
+       "/etc/TZ"},
+      {"no line end", nullptr, "JST-9", false, "JST-9", "/etc/TZ"},
+      {"blank /etc/TZ", nullptr, " \r\n", true, "/etc/localtime", "/etc/localtime"},
+      {"empty /etc/TZ", nullptr, "", false, "UTC", "default"},
+      {"line longer than read", nullptr, too_long.c_str(), false, "UTC", "default"},
+      {"localtime only", nullptr, nullptr, true, "/etc/localtime", "/etc/localtime"},
+      {"nothing", nullptr, nullptr, false, "UTC", "default"},
+  };
+  for (const row& r : rows) {
+    const int length = r.etc_tz == nullptr ? -1 : static_cast<int>(strlen(r.etc_tz));
+    const time_zone_choice choice =
+        choose_time_zone(r.tz_variable, r.etc_tz, length, r.localtime_exists);
+    EXPECT_STREQ(time_zone_text(choice), r.zone) << r.what;
+    EXPECT_STREQ(time_zone_source_name(choice.source), r.source) << r.what;
+  }
 }

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "daemon/time_zone.h"
 #include "settings/settings.h"
 #include "tools/check/clock_rule.h"
 #include "tools/check/field_mode.h"
@@ -147,6 +148,8 @@ FILE* open_settings(const char* path) {
 
 int main(int argc, char** argv) {
   options parsed{};
+  // Before any local time is read, --at included: the daemon's zone.
+  parsed.request.zone = use_system_time_zone();
   const int parse_status = parse_options(argc, argv, &parsed);
   if (parse_status != EXIT_CLEAN) return parse_status;
   if (parsed.help) {

@@ -1,5 +1,4 @@
 #include <cinttypes>
-#include <cstdlib>
 #include <cstring>
 
 #include "daemon/controller.h"
@@ -141,6 +140,22 @@ void print_warnings(const check_report& report, FILE* out) {
 
 }  // namespace
 
+void print_time_zone(const time_zone_choice& zone, FILE* out) {
+  fprintf(out, "time zone: %s ", time_zone_text(zone));
+  switch (zone.source) {
+    case time_zone_source::environment:
+    case time_zone_source::etc_tz:
+      fprintf(out, "(from %s)\n", time_zone_source_name(zone.source));
+      break;
+    case time_zone_source::localtime:
+      fprintf(out, "(no TZ or %s)\n", ETC_TZ_PATH);
+      break;
+    case time_zone_source::utc:
+      fprintf(out, "(no TZ, %s or %s)\n", ETC_TZ_PATH, LOCALTIME_PATH);
+      break;
+  }
+}
+
 void print_text(const check_report& report, bool quiet, FILE* out) {
   if (quiet) {
     print_warnings(report, out);
@@ -148,9 +163,8 @@ void print_text(const check_report& report, bool quiet, FILE* out) {
   }
   char when[48];
   format_local_moment(report.at, when);
-  const char* zone = getenv("TZ");
-  fprintf(out, "dormix-check: %s at %s (time zone: %s)\n", report.path, when,
-          zone != nullptr && zone[0] != '\0' ? zone : "system default");
+  fprintf(out, "dormix-check: %s at %s\n", report.path, when);
+  print_time_zone(report.zone, out);
   print_inputs(report, out);
   print_settings(report, out);
   fprintf(out, "\nsleep rules:\n");
