@@ -17,8 +17,7 @@ enum class time_zone_source {
 
 struct time_zone_choice {
   time_zone_source source;
-  const char* tz_variable;   // TZ's value, when it is the source
-  char etc_tz[ETC_TZ_SIZE];  // /etc/TZ's first line, when it is the source
+  int etc_tz_length;  // of the zone at the start of /etc/TZ's text, when it is the source
 };
 
 /// The zone from TZ's value (null when unset), the text read from /etc/TZ
@@ -29,13 +28,8 @@ struct time_zone_choice {
 time_zone_choice choose_time_zone(const char* tz_variable, const char* etc_tz_text,
                                   int etc_tz_length, bool localtime_exists);
 
-/// The zone as people read it: the TZ string, "/etc/localtime" or "UTC".
-const char* time_zone_text(const time_zone_choice& choice);
-
-/// Where the zone came from: "TZ", "/etc/TZ", "/etc/localtime" or "default".
-const char* time_zone_source_name(time_zone_source source);
-
 /// Chooses the zone from this system's TZ, /etc/TZ and /etc/localtime and
-/// hands it to the C library (TZ set or unset, then tzset). Setting TZ from
-/// /etc/TZ allocates once.
+/// hands it to the C library through TZ, which then holds the zone for the
+/// TZ and /etc/TZ sources. Setting TZ allocates once; the C library reads it
+/// at its first local time conversion, which must come after.
 time_zone_choice use_system_time_zone();

@@ -1,4 +1,5 @@
 #include <cinttypes>
+#include <cstdlib>
 #include <cstring>
 
 #include "daemon/controller.h"
@@ -139,6 +140,33 @@ void print_warnings(const check_report& report, FILE* out) {
 }
 
 }  // namespace
+
+const char* time_zone_text(const time_zone_choice& choice) {
+  switch (choice.source) {
+    case time_zone_source::environment:
+    case time_zone_source::etc_tz:
+      return getenv("TZ");
+    case time_zone_source::localtime:
+      return LOCALTIME_PATH;
+    case time_zone_source::utc:
+      break;
+  }
+  return "UTC";
+}
+
+const char* time_zone_source_name(time_zone_source source) {
+  switch (source) {
+    case time_zone_source::environment:
+      return "TZ";
+    case time_zone_source::etc_tz:
+      return ETC_TZ_PATH;
+    case time_zone_source::localtime:
+      return LOCALTIME_PATH;
+    case time_zone_source::utc:
+      break;
+  }
+  return "default";
+}
 
 void print_time_zone(const time_zone_choice& zone, FILE* out) {
   fprintf(out, "time zone: %s ", time_zone_text(zone));
