@@ -36,7 +36,8 @@ time_zone_choice use_system_time_zone() {
   // Static: off the stack, so without the stack protector's check.
   static char text[ETC_TZ_SIZE + 1];
   int length = -1;
-  int fd = open(ETC_TZ_PATH, O_RDONLY | O_CLOEXEC);
+  // Non-blocking, so that a FIFO there cannot hold the start up.
+  int fd = open(ETC_TZ_PATH, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd >= 0) {
     // A regular file: one read returns what there is, up to the size.
     length = static_cast<int>(read(fd, text, ETC_TZ_SIZE));
