@@ -74,7 +74,9 @@ int system_enter_sleep(void* /*context*/, const wake_params& params) { return en
 int main(int argc, char** argv) {
   open_standard_descriptors();
   // Once, as the settings: the rules read the clock in this zone from now on.
-  use_system_time_zone();
+  // The environment lives in this frame, as long as the daemon.
+  char* environment[ENVIRONMENT_CAPACITY];
+  use_system_time_zone(environment, ENVIRONMENT_CAPACITY);
   restore_signal_dispositions();
   setsid();
   const char* ident = argc > 0 && argv[0] != nullptr ? base_name(argv[0]) : "dormix";

@@ -9,10 +9,9 @@ inline constexpr const char* ETC_TZ_PATH = "/etc/TZ";
 inline constexpr const char* LOCALTIME_PATH = "/etc/localtime";
 
 enum class time_zone_source {
-  utc,          // none of the others
-  environment,  // TZ, set and not empty
-  etc_tz,       // the first line of /etc/TZ
-  localtime     // the zone file /etc/localtime
+  library_default,  // TZ unset: the C library reads /etc/localtime, or uses UTC without it
+  environment,      // TZ, set and not empty
+  etc_tz            // the first line of /etc/TZ
 };
 
 struct time_zone_choice {
@@ -20,16 +19,22 @@ struct time_zone_choice {
   int etc_tz_length;  // of the zone at the start of /etc/TZ's text, when it is the source
 };
 
-/// The zone from TZ's value (null when unset), the text read from /etc/TZ
-/// (null when it cannot be read; at most ETC_TZ_SIZE bytes) and whether
-/// /etc/localtime exists. Trailing line ends and blanks are not part of
+/// The zone from TZ's value (null when unset) and the text read from /etc/TZ
+/// (at most ETC_TZ_SIZE bytes; a negative length when it cannot be read).
+/// Trailing line ends, blanks and control characters are not part of
 /// /etc/TZ's line; a blank line, or one that does not end within
 /// ETC_TZ_SIZE bytes, counts as no /etc/TZ.
 time_zone_choice choose_time_zone(const char* tz_variable, const char* etc_tz_text,
-                                  int etc_tz_length, bool localtime_exists);
+                                  int etc_tz_length);
 
-/// Chooses the zone from this system's TZ, /etc/TZ and /etc/localtime and
-/// hands it to the C library through TZ, which then holds the zone for the
-/// TZ and /etc/TZ sources. Setting TZ allocates once; the C library reads it
-/// at its first local time conversion, which must come after.
-time_zone_choice use_system_time_zone();
+/// Room for a new environment: a daemon's holds a handful of variables.
+inline constexpr int ENVIRONMENT_CAPACITY = 128;
+
+/// Chooses the zone from this system's TZ and /etc/TZ and hands it to the C
+/// library: TZ then holds the zone from either, or is unset for the C
+/// library's default (an empty TZ would mean UTC). The new environment's
+/// entries go into environment, of capacity entries, which must last as
+/// long as the program; with more variables than fit, nothing changes and
+/// the source is the C library's default. The C library reads TZ at
+/// its first local time conversion, which must come after.
+time_zone_choice use_system_time_zone(char** environment, int capacity);

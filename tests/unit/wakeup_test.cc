@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -69,29 +72,45 @@ TEST(TimeZone, ChoiceAndSource) {
     const char* what;
     const char* tz_variable;
     const char* etc_tz;  // null: no /etc/TZ
-    bool localtime_exists;
     time_zone_source source;
     const char* etc_tz_line;  // the zone taken from /etc/TZ
   };
   const row rows[] = {
-      {"TZ wins", "UTC", "CET-1CEST\n", true, zone::environment, ""},
-      {"empty TZ counts as unset", "", "CET-1CEST\n", true, zone::etc_tz, "CET-1CEST"},
-      {"/etc/TZ before localtime", nullptr, "CET-1CEST,M3.5.0,M10.5.0/3\n", true, zone::etc_tz,
+      {"TZ wins", "UTC", "CET-1CEST\n", zone::environment, ""},
+      {"empty TZ counts as unset", "", "CET-1CEST\n", zone::etc_tz, "CET-1CEST"},
+      {"/etc/TZ without TZ", nullptr, "CET-1CEST,M3.5.0,M10.5.0/3\n", zone::etc_tz,
        "CET-1CEST,M3.5.0,M10.5.0/3"},
-      {"CR LF and blanks stripped", nullptr, "EST5EDT \t\r\nx\n", false, zone::etc_tz, "EST5EDT"},
-      {"no line end", nullptr, "JST-9", false, zone::etc_tz, "JST-9"},
-      {"blank /etc/TZ", nullptr, " \r\n", true, zone::localtime, ""},
-      {"empty /etc/TZ", nullptr, "", false, zone::utc, ""},
-      {"line longer than read", nullptr, too_long.c_str(), false, zone::utc, ""},
-      {"localtime only", nullptr, nullptr, true, zone::localtime, ""},
-      {"nothing", nullptr, nullptr, false, zone::utc, ""},
+      {"CR LF and blanks stripped", nullptr, "EST5EDT \t\r\nx\n", zone::etc_tz, "EST5EDT"},
+      {"no line end", nullptr, "JST-9", zone::etc_tz, "JST-9"},
+      {"blank /etc/TZ", nullptr, " \r\n", zone::library_default, ""},
+      {"empty /etc/TZ", nullptr, "", zone::library_default, ""},
+      {"line longer than read", nullptr, too_long.c_str(), zone::library_default, ""},
+      {"empty TZ, no /etc/TZ", "", nullptr, zone::library_default, ""},
+      {"neither", nullptr, nullptr, zone::library_default, ""},
   };
   for (const row& r : rows) {
     const int length = r.etc_tz == nullptr ? -1 : static_cast<int>(strlen(r.etc_tz));
-    const time_zone_choice choice =
-        choose_time_zone(r.tz_variable, r.etc_tz, length, r.localtime_exists);
+    const time_zone_choice choice = choose_time_zone(r.tz_variable, r.etc_tz, length);
     EXPECT_EQ(choice.source, r.source) << r.what;
     EXPECT_EQ(std::string(r.etc_tz == nullptr ? "" : r.etc_tz, choice.etc_tz_length), r.etc_tz_line)
         << r.what;
   }
+}
+
+// An empty TZ would mean UTC: the rebuilt environment goes without it, and
+// keeps every other variable.
+TEST(TimeZone, EmptyTzLeavesTheEnvironment) {
+  if (access(ETC_TZ_PATH, F_OK) == 0) GTEST_SKIP() << "this machine has " << ETC_TZ_PATH;
+  char** const saved = environ;
+  setenv("TZ", "", 1);
+  setenv("DORMIX_KEPT", "1", 1);
+  static char* environment[4096];
+  EXPECT_EQ(use_system_time_zone(environment, 2).source, time_zone_source::library_default);
+  EXPECT_STREQ(getenv("TZ"), "") << "with no room, nothing changes";
+  EXPECT_EQ(use_system_time_zone(environment, 4096).source, time_zone_source::library_default);
+  EXPECT_EQ(getenv("TZ"), nullptr);
+  EXPECT_STREQ(getenv("DORMIX_KEPT"), "1");
+  environ = saved;
+  unsetenv("TZ");
+  unsetenv("DORMIX_KEPT");
 }

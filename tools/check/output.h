@@ -9,10 +9,10 @@
 void print_text(const check_report& report, bool quiet, FILE* out);
 
 /// The zone as people read it, once it is in use: TZ's value for the TZ and
-/// /etc/TZ sources, else "/etc/localtime" or "UTC".
+/// /etc/TZ sources, else "/etc/localtime" when it exists, or "UTC".
 const char* time_zone_text(const time_zone_choice& choice);
 
-/// Where the zone came from: "TZ", "/etc/TZ", "/etc/localtime" or "default".
+/// Where the zone came from: "TZ", "/etc/TZ" or "default" (the C library's).
 const char* time_zone_source_name(time_zone_source source);
 
 /// The line saying which time zone the report is in and where it came from.

@@ -1,3 +1,4 @@
+#include <unistd.h>
 #include <cinttypes>
 #include <cstdlib>
 #include <cstring>
@@ -142,16 +143,8 @@ void print_warnings(const check_report& report, FILE* out) {
 }  // namespace
 
 const char* time_zone_text(const time_zone_choice& choice) {
-  switch (choice.source) {
-    case time_zone_source::environment:
-    case time_zone_source::etc_tz:
-      return getenv("TZ");
-    case time_zone_source::localtime:
-      return LOCALTIME_PATH;
-    case time_zone_source::utc:
-      break;
-  }
-  return "UTC";
+  if (choice.source != time_zone_source::library_default) return getenv("TZ");
+  return access(LOCALTIME_PATH, F_OK) == 0 ? LOCALTIME_PATH : "UTC";
 }
 
 const char* time_zone_source_name(time_zone_source source) {
@@ -160,27 +153,21 @@ const char* time_zone_source_name(time_zone_source source) {
       return "TZ";
     case time_zone_source::etc_tz:
       return ETC_TZ_PATH;
-    case time_zone_source::localtime:
-      return LOCALTIME_PATH;
-    case time_zone_source::utc:
+    case time_zone_source::library_default:
       break;
   }
   return "default";
 }
 
 void print_time_zone(const time_zone_choice& zone, FILE* out) {
-  fprintf(out, "time zone: %s ", time_zone_text(zone));
-  switch (zone.source) {
-    case time_zone_source::environment:
-    case time_zone_source::etc_tz:
-      fprintf(out, "(from %s)\n", time_zone_source_name(zone.source));
-      break;
-    case time_zone_source::localtime:
-      fprintf(out, "(no TZ or %s)\n", ETC_TZ_PATH);
-      break;
-    case time_zone_source::utc:
-      fprintf(out, "(no TZ, %s or %s)\n", ETC_TZ_PATH, LOCALTIME_PATH);
-      break;
+  const char* text = time_zone_text(zone);
+  fprintf(out, "time zone: %s ", text);
+  if (zone.source != time_zone_source::library_default) {
+    fprintf(out, "(from %s)\n", time_zone_source_name(zone.source));
+  } else if (text == LOCALTIME_PATH) {
+    fprintf(out, "(no TZ or %s)\n", ETC_TZ_PATH);
+  } else {
+    fprintf(out, "(no TZ, %s or %s)\n", ETC_TZ_PATH, LOCALTIME_PATH);
   }
 }
 
