@@ -8,30 +8,7 @@ namespace {
 
 constexpr int TZ_PREFIX_LENGTH = 3;  // "TZ="
 
-// The length of /etc/TZ's first line without its line end and trailing
-// blanks; 0 when there is none to use.
-int etc_tz_line_length(const char* text, int length) {
-  int end = 0;
-  while (end < length && text[end] != '\n') ++end;
-  // Without a line end inside what was read, the line may go on beyond it.
-  if (end >= ETC_TZ_SIZE) return 0;
-  // A carriage return, blanks and other control characters end it too.
-  while (end > 0 && static_cast<unsigned char>(text[end - 1]) <= ' ') --end;
-  return end;
-}
-
 }  // namespace
-
-time_zone_choice choose_time_zone(const char* tz_variable, const char* etc_tz_text,
-                                  int etc_tz_length) {
-  if (tz_variable != nullptr && tz_variable[0] != '\0') {
-    return {time_zone_source::environment, 0};
-  }
-  const int line_length =
-      etc_tz_text == nullptr ? 0 : etc_tz_line_length(etc_tz_text, etc_tz_length);
-  if (line_length > 0) return {time_zone_source::etc_tz, line_length};
-  return {time_zone_source::library_default, 0};
-}
 
 time_zone_choice use_system_time_zone(char** environment, int capacity) {
   // Static, off the stack: /etc/TZ is read straight after "TZ=". The
