@@ -8,6 +8,7 @@
 #include "daemon/controller.h"
 #include "daemon/enter_sleep.h"
 #include "daemon/time_of_day.h"
+#include "daemon/time_zone.h"
 #include "device/binary_input.h"
 #include "device/monotonic.h"
 #include "settings/settings.h"
@@ -72,6 +73,10 @@ int system_enter_sleep(void* /*context*/, const wake_params& params) { return en
 
 int main(int argc, char** argv) {
   open_standard_descriptors();
+  // Once, as the settings: the rules read the clock in this zone from now on.
+  // The environment lives in this frame, as long as the daemon.
+  char* environment[ENVIRONMENT_CAPACITY];
+  use_system_time_zone(environment, ENVIRONMENT_CAPACITY);
   restore_signal_dispositions();
   setsid();
   const char* ident = argc > 0 && argv[0] != nullptr ? base_name(argv[0]) : "dormix";

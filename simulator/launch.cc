@@ -57,7 +57,8 @@ void write_all(int fd, const std::string& text) {
 }  // namespace
 
 std::vector<std::string> daemon_environment(const scenario& s, const run_options& options) {
-  std::vector<std::string> environment = {"PATH=/usr/sbin:/usr/bin:/sbin:/bin", "TZ=" + s.timezone};
+  std::vector<std::string> environment = {"PATH=/usr/sbin:/usr/bin:/sbin:/bin"};
+  if (scenario_sets_tz(s)) environment.push_back("TZ=" + s.timezone);
   if (s.needs_faketime && !options.guest_clock) {
     environment.push_back("LD_PRELOAD=" + options.libfaketime);
     environment.push_back("FAKETIME_TIMESTAMP_FILE=" + fake_clock_path());

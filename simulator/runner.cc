@@ -83,9 +83,11 @@ bool start_daemon(run_state* r, run_pipes* pipes, std::string* reason) {
     return false;
   }
   sim_event& started = r->add(event_kind::daemon_start, join_words(command));
+  const std::string zone =
+      scenario_sets_tz(s) ? "TZ=" + s.timezone : "TZ unset, /etc/TZ " + s.etc_tz;
   r->show(started, "start",
-          join_words(command) + (s.needs_faketime ? "  (TZ=" + s.timezone + ", faked wall clock)"
-                                                  : "  (TZ=" + s.timezone + ")"));
+          join_words(command) +
+              (s.needs_faketime ? "  (" + zone + ", faked wall clock)" : "  (" + zone + ")"));
   return true;
 }
 
@@ -217,7 +219,7 @@ void run_loop(run_state* r, const sandbox& box, gpio_file* gpio, run_pipes* pipe
 
 int run_scenario(const scenario& s, const run_options& options) {
   prctl(PR_SET_PDEATHSIG, SIGKILL);
-  setenv("TZ", s.timezone.c_str(), 1);
+  setenv("TZ", scenario_zone(s).c_str(), 1);
   tzset();
   std::string reason;
   if (options.guest_clock && s.needs_faketime && !start_clock_holder(&reason)) {

@@ -5,6 +5,7 @@
 #include <sys/mount.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/un.h>
 #include <unistd.h>
 #include <cerrno>
@@ -114,6 +115,18 @@ bool bind_syslog(sandbox* box, std::string* reason) {
   return true;
 }
 
+// OpenWrt's layout: /etc/TZ holds the zone, /etc/localtime is hidden by a
+// whiteout (a 0/0 character device), which overlayfs honours in any layer.
+bool lay_out_etc_tz(const std::string& line, std::string* reason) {
+  const std::string layer = run_path("layers/etc");
+  if (!make_dirs(layer)) return fail(reason, "cannot create " + layer);
+  if (!write_file(layer + "/TZ", line + "\n", 0644)) return fail(reason, "cannot write /etc/TZ");
+  if (mknod((layer + "/localtime").c_str(), S_IFCHR | 0600, makedev(0, 0)) != 0) {
+    return fail(reason, "cannot hide /etc/localtime");
+  }
+  return overlay("/etc", layer, reason);
+}
+
 }  // namespace
 
 bool enter_namespaces(std::string* reason) {
@@ -186,6 +199,7 @@ bool build_sandbox(const scenario& s, const std::string& daemon_binary, sandbox*
       !overlay("/opt", run + "/layers/opt", reason)) {
     return false;
   }
+  if (s.has_etc_tz && !lay_out_etc_tz(s.etc_tz, reason)) return false;
   if (!bind_syslog(box, reason)) return false;
   if (!write_file("/dev/gpio", "", 0666)) return fail(reason, "cannot create /dev/gpio");
   return true;

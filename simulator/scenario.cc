@@ -114,6 +114,16 @@ bool read_needs(parser* p, const words& w, const std::string& /*body*/) {
 bool read_timezone(parser* p, const words& w, const std::string& /*body*/) {
   if (w.size() != 2) return p->fail("expected: timezone TZ");
   p->result->timezone = w[1];
+  p->result->timezone_given = true;
+  return true;
+}
+
+// "etc-tz TEXT": the rest of the line is /etc/TZ's line.
+bool read_etc_tz(parser* p, const words& /*w*/, const std::string& body) {
+  const std::string text = trim(body.substr(6));
+  if (text.empty()) return p->fail("expected: etc-tz TEXT");
+  p->result->has_etc_tz = true;
+  p->result->etc_tz = text;
   return true;
 }
 
@@ -200,6 +210,7 @@ bool read_top_line(parser* p, const std::string& line) {
       {"title", read_title},
       {"needs", read_needs},
       {"timezone", read_timezone},
+      {"etc-tz", read_etc_tz},
       {"duration", read_duration},
       {"settings", read_settings},
       {"section", read_section},
@@ -238,6 +249,10 @@ bool check_whole(parser* p) {
 }
 
 }  // namespace
+
+bool scenario_sets_tz(const scenario& s) { return s.timezone_given || !s.has_etc_tz; }
+
+std::string scenario_zone(const scenario& s) { return scenario_sets_tz(s) ? s.timezone : s.etc_tz; }
 
 bool parse_scenario(const std::string& text, const std::string& path, scenario* result,
                     std::string* error) {

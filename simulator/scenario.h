@@ -76,6 +76,11 @@ struct scenario {
   bool needs_faketime = false;
   bool needs_gpio = false;
   std::string timezone = "UTC";
+  bool timezone_given = false;
+  // OpenWrt's layout: /etc/TZ holds this line, there is no /etc/localtime,
+  // and TZ is unset unless a timezone line sets it.
+  bool has_etc_tz = false;
+  std::string etc_tz;
   bool has_clock = false;
   clock_setting clock{};
   bool settings_present = true;
@@ -101,6 +106,12 @@ struct scenario {
 /// in error ("file:line: what") when the text is not a valid scenario.
 bool parse_scenario(const std::string& text, const std::string& path, scenario* result,
                     std::string* error);
+
+/// Whether the daemon is started with TZ in its environment.
+bool scenario_sets_tz(const scenario& s);
+
+/// The zone the daemon uses, in which the scenario's clock lines are read.
+std::string scenario_zone(const scenario& s);
 
 /// Reads and parses a scenario file.
 bool load_scenario(const std::string& path, scenario* result, std::string* error);

@@ -70,6 +70,7 @@ assert settings["MOD_DORMIX_SLEEP_TIME0_HOUR"] == {"key": "MOD_DORMIX_SLEEP_TIME
 assert settings["MOD_DORMIX_WAKEUP_BIN_ENABLED"]["source"] == "default"
 assert settings["MOD_DORMIX_SLEEP_BIN1_STATE"]["source"] == "not-read"
 assert report["rules"]["time_of_day"]["next"] == "2026-06-02 02:30:00 CEST"
+assert report["time_zone"] == {"zone": "Europe/Berlin", "source": "TZ"}, report["time_zone"]
 PY
 (cd "$golden" && TZ=Europe/Berlin "$checker" -q --at "2026-06-01 12:00:00" --inputs 0 bad.settings) >"$scratch/quiet"
 diff <(grep '^bad.settings:' "$scratch/bad.out") "$scratch/quiet" >/dev/null ||

@@ -61,7 +61,7 @@ check_report* report_on(const std::string& text, const char* at) {
   std::string buffer = text;
   FILE* file = fmemopen(buffer.data(), buffer.size(), "r");
   EXPECT_NE(file, nullptr);
-  check_request request{"settings", local_moment(at), true, {true, true}};
+  check_request request{"settings", local_moment(at), true, {true, true}, {}};
   EXPECT_TRUE(build_report(file, request, &report));
   fclose(file);
   return &report;

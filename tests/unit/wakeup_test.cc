@@ -1,7 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
 #include <string>
 
+#include "daemon/time_zone.h"
 #include "daemon/wakeup.h"
 
 namespace {
@@ -57,4 +62,55 @@ TEST(WakeInterval, EveryCommandLine) {
   EXPECT_EQ(command_line(1, 3600), "/usr/sbin/lpm -b -i 3600");
   EXPECT_EQ(command_line(7, 0), "/usr/sbin/lpm -b -i 0");
   EXPECT_EQ(command_line(0, 4294967294U), "/usr/sbin/lpm -i 4294967294");
+}
+
+// The zone in which every local time above is read.
+TEST(TimeZone, ChoiceAndSource) {
+  using zone = time_zone_source;
+  const std::string too_long(ETC_TZ_SIZE, 'x');
+  struct row {
+    const char* what;
+    const char* tz_variable;
+    const char* etc_tz;  // null: no /etc/TZ
+    time_zone_source source;
+    const char* etc_tz_line;  // the zone taken from /etc/TZ
+  };
+  const row rows[] = {
+      {"TZ wins", "UTC", "CET-1CEST\n", zone::environment, ""},
+      {"empty TZ counts as unset", "", "CET-1CEST\n", zone::etc_tz, "CET-1CEST"},
+      {"/etc/TZ without TZ", nullptr, "CET-1CEST,M3.5.0,M10.5.0/3\n", zone::etc_tz,
+       "CET-1CEST,M3.5.0,M10.5.0/3"},
+      {"CR LF and blanks stripped", nullptr, "EST5EDT \t\r\nx\n", zone::etc_tz, "EST5EDT"},
+      {"no line end", nullptr, "JST-9", zone::etc_tz, "JST-9"},
+      {"blank /etc/TZ", nullptr, " \r\n", zone::library_default, ""},
+      {"empty /etc/TZ", nullptr, "", zone::library_default, ""},
+      {"line longer than read", nullptr, too_long.c_str(), zone::library_default, ""},
+      {"empty TZ, no /etc/TZ", "", nullptr, zone::library_default, ""},
+      {"neither", nullptr, nullptr, zone::library_default, ""},
+  };
+  for (const row& r : rows) {
+    const int length = r.etc_tz == nullptr ? -1 : static_cast<int>(strlen(r.etc_tz));
+    const time_zone_choice choice = choose_time_zone(r.tz_variable, r.etc_tz, length);
+    EXPECT_EQ(choice.source, r.source) << r.what;
+    EXPECT_EQ(std::string(r.etc_tz == nullptr ? "" : r.etc_tz, choice.etc_tz_length), r.etc_tz_line)
+        << r.what;
+  }
+}
+
+// An empty TZ would mean UTC: the rebuilt environment goes without it, and
+// keeps every other variable.
+TEST(TimeZone, EmptyTzLeavesTheEnvironment) {
+  if (access(ETC_TZ_PATH, F_OK) == 0) GTEST_SKIP() << "this machine has " << ETC_TZ_PATH;
+  char** const saved = environ;
+  setenv("TZ", "", 1);
+  setenv("DORMIX_KEPT", "1", 1);
+  static char* environment[4096];
+  EXPECT_EQ(use_system_time_zone(environment, 2).source, time_zone_source::library_default);
+  EXPECT_STREQ(getenv("TZ"), "") << "with no room, nothing changes";
+  EXPECT_EQ(use_system_time_zone(environment, 4096).source, time_zone_source::library_default);
+  EXPECT_EQ(getenv("TZ"), nullptr);
+  EXPECT_STREQ(getenv("DORMIX_KEPT"), "1");
+  environ = saved;
+  unsetenv("TZ");
+  unsetenv("DORMIX_KEPT");
 }

@@ -139,6 +139,7 @@ int run_field_check(const check_report& report, bool watch_changes, FILE* out) {
   char when[48];
   format_local_moment(report.at, when);
   fprintf(out, "dormix-check: %s on this router at %s\n", report.path, when);
+  print_time_zone(report.zone, out);
   const field_platform platform{nullptr,           router_ports_output,      router_input_present,
                                 router_input_read, router_monotonic_seconds, router_gpio_exists};
   static field_view view;

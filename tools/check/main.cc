@@ -6,6 +6,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "daemon/time_zone.h"
 #include "datetime/date_time.h"
 #include "settings/settings.h"
 #include "tools/check/field_mode.h"
@@ -147,6 +148,10 @@ FILE* open_settings(const char* path) {
 
 int main(int argc, char** argv) {
   options parsed{};
+  // Before any local time is read, --at included: the daemon's zone. An
+  // operator's shell may hold more variables than the daemon's supervisor.
+  static char* environment[ENVIRONMENT_CAPACITY * 8];
+  parsed.request.zone = use_system_time_zone(environment, ENVIRONMENT_CAPACITY * 8);
   const int parse_status = parse_options(argc, argv, &parsed);
   if (parse_status != EXIT_CLEAN) return parse_status;
   if (parsed.help) {

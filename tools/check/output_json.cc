@@ -167,6 +167,9 @@ void print_json(const check_report& report, FILE* out) {
   json_string(report.path, out);
   fprintf(out, ",\n  \"at\": ");
   json_moment(report.at, out);
+  fprintf(out, ",\n  \"time_zone\": {\"zone\": ");
+  json_string(time_zone_text(report.zone), out);
+  fprintf(out, ", \"source\": \"%s\"}", time_zone_source_name(report.zone.source));
   fprintf(out, ",\n  \"inputs\": {\"source\": \"%s\", \"present\": [%s, %s]},\n",
           presence_name(report.presence), report.present[0] ? "true" : "false",
           report.present[1] ? "true" : "false");

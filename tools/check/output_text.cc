@@ -1,3 +1,4 @@
+#include <unistd.h>
 #include <cinttypes>
 #include <cstdlib>
 #include <cstring>
@@ -141,6 +142,35 @@ void print_warnings(const check_report& report, FILE* out) {
 
 }  // namespace
 
+const char* time_zone_text(const time_zone_choice& choice) {
+  if (choice.source != time_zone_source::library_default) return getenv("TZ");
+  return access(LOCALTIME_PATH, F_OK) == 0 ? LOCALTIME_PATH : "UTC";
+}
+
+const char* time_zone_source_name(time_zone_source source) {
+  switch (source) {
+    case time_zone_source::environment:
+      return "TZ";
+    case time_zone_source::etc_tz:
+      return ETC_TZ_PATH;
+    case time_zone_source::library_default:
+      break;
+  }
+  return "default";
+}
+
+void print_time_zone(const time_zone_choice& zone, FILE* out) {
+  const char* text = time_zone_text(zone);
+  fprintf(out, "time zone: %s ", text);
+  if (zone.source != time_zone_source::library_default) {
+    fprintf(out, "(from %s)\n", time_zone_source_name(zone.source));
+  } else if (text == LOCALTIME_PATH) {
+    fprintf(out, "(no TZ or %s)\n", ETC_TZ_PATH);
+  } else {
+    fprintf(out, "(no TZ, %s or %s)\n", ETC_TZ_PATH, LOCALTIME_PATH);
+  }
+}
+
 void print_text(const check_report& report, bool quiet, FILE* out) {
   if (quiet) {
     print_warnings(report, out);
@@ -148,9 +178,8 @@ void print_text(const check_report& report, bool quiet, FILE* out) {
   }
   char when[48];
   format_local_moment(report.at, when);
-  const char* zone = getenv("TZ");
-  fprintf(out, "dormix-check: %s at %s (time zone: %s)\n", report.path, when,
-          zone != nullptr && zone[0] != '\0' ? zone : "system default");
+  fprintf(out, "dormix-check: %s at %s\n", report.path, when);
+  print_time_zone(report.zone, out);
   print_inputs(report, out);
   print_settings(report, out);
   fprintf(out, "\nsleep rules:\n");

@@ -43,6 +43,7 @@ bool build_report(FILE* file, const check_request& request, check_report* report
   *report = check_report{};
   report->path = request.path;
   report->at = request.at;
+  report->zone = request.zone;
   report->at_tod = seconds_of_day_at(request.at);
   known_keys_fill(report->keys);
   if (!lint_settings(file, report->keys, &report->findings)) return false;

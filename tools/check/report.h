@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <ctime>
 
+#include "daemon/time_zone.h"
 #include "settings/settings.h"
 #include "tools/check/findings.h"
 #include "tools/check/known_keys.h"
@@ -21,11 +22,13 @@ struct check_request {
   time_t at;
   bool inputs_given;
   bool inputs[BINARY_INPUT_COUNT];
+  time_zone_choice zone;  // already handed to the C library
 };
 
 struct check_report {
   const char* path;
   time_t at;
+  time_zone_choice zone;
   int at_tod;
   known_key keys[KNOWN_KEY_COUNT];
   sleep_config config;

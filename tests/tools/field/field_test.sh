@@ -36,19 +36,20 @@ def at(pattern, start, end, count=1):
     return found[0]
 
 # --now, before the daemon starts: the status lines, the levels, the rule.
+at(r"^time zone: CET-1CEST,M3\.5\.0,M10\.5\.0/3 \(from /etc/TZ\)$", 0, 1, count=2)
 at(r"^  Binary Input 0: off$", 0, 1, count=2)  # --now, then the start of --watch
 at(r"^input 0: present, level 0; sleep rule: level 1 held 3 s; does not match$", 0, 1, count=2)
 at(r"^input 1: present, level 0; its sleep rule is off$", 0, 1, count=2)
 at(r"^a firing now runs: /usr/sbin/lpm -b$", 0, 1, count=2)
 at(r"^dormix-check --now: exit 0$", 0, 1)
 # --watch prints each change once, on its next look (every 250 ms).
-at(r"UTC  input 0: present, level 1; sleep rule: level 1 held 3 s; matches now", 2, 2.8)
+at(r"CES?T  input 0: present, level 1; sleep rule: level 1 held 3 s; matches now", 2, 2.8)
 # Held from the whole monotonic second of the first match: 2 to 3 s later.
-held = at(r"UTC  input 0: .*matches and has held long enough", 4, 5.8)
+held = at(r"CES?T  input 0: .*matches and has held long enough", 4, 5.8)
 # The daemon counts from its own first look, in the same or the next second.
 assert lpm_runs and abs(lpm_runs[0] - held) < 1.5, (lpm_runs, held)
-at(r"UTC  input 0: present, level 0; sleep rule: level 1 held 3 s; does not match$", 8, 8.8)
-at(r"UTC  input 1: present, level 1; its sleep rule is off$", 9, 9.8)
+at(r"CES?T  input 0: present, level 0; sleep rule: level 1 held 3 s; does not match$", 8, 8.8)
+at(r"CES?T  input 1: present, level 1; its sleep rule is off$", 9, 9.8)
 # Nothing else changed, and SIGINT ends the watch with status 0.
 changes = [text for t, text in output if re.match(r"^\d{4}-\d\d-\d\d ", text)]
 assert len(changes) == 4, changes
