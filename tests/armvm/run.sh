@@ -50,7 +50,7 @@ printf '%s\n' "$probe_path" >"$payload/dormix/command_probe_path"
 # Checks of single programs in the guest (checks/*.sh, each reporting
 # "check NAME pass|fail"), with their helpers and the static dormix-check.
 mkdir -p "$payload/dormix/checks"
-install -m 755 "$here"/checks/*.sh "$source_dir/build/armhf-static/dormix-check" "$payload/dormix/checks/"
+install -m 755 "$here"/checks/*.sh "$source_dir/build/armhf-static/tools/check/dormix-check" "$payload/dormix/checks/"
 for helper in "$here"/checks/*.c; do
   arm-linux-gnueabihf-gcc -static -Os -o "$payload/dormix/checks/$(basename "$helper" .c)" "$helper"
 done

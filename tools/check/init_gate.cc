@@ -80,7 +80,7 @@ void report_wait(clock_wait_step step, uint32_t bound, int64_t waited_ms, const 
   }
   fprintf(stderr, "dormix-check: %s\n", line);
   if (program == nullptr || (step == clock_wait_step::synchronised && waited_ms == 0)) return;
-  openlog("dormix-check", 0, LOG_DAEMON);
+  openlog("dormix-check", LOG_PID, LOG_DAEMON);
   syslog(step == clock_wait_step::synchronised ? LOG_INFO : LOG_WARNING, "%s; starting %s", line,
          program);
   closelog();
