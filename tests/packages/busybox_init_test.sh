@@ -141,8 +141,18 @@ echo 1 >"$root/var/run/dormix.pid"
 expect status 1
 expect start 0
 pid=$(expect_running)
-expect stop 0
+# A restart with unusable settings leaves the daemon running; one with the
+# module switched off stops it.
+mv "$settings" "$scratch/settings"
+expect restart 1
+[[ $(daemon_pids) == "$pid" ]] || fail "a restart with unusable settings replaced daemon $pid"
+mv "$scratch/settings" "$settings"
+sed -i 's/^MOD_DORMIX_ENABLED=.*/MOD_DORMIX_ENABLED=0/' "$settings"
+expect restart 0
 expect_stopped "$pid"
+expect status 3
+grep -q 'disabled' "$scratch/out" || fail "status does not say disabled"
+sed -i 's/^MOD_DORMIX_ENABLED=.*/MOD_DORMIX_ENABLED=1/' "$settings"
 
 # Unusable settings stop the start; a missing executable, the status.
 mv "$settings" "$scratch/settings"
