@@ -1,29 +1,31 @@
 #!/usr/bin/env bash
 # The release archive's sysvinit script run for real where busybox is all
-# there is: a throwaway root holding only Debian's busybox-static with its
-# applet links, the archive's /opt/dormix tree (static daemon and checker)
+# there is: a throwaway root holding only Debian's busybox-static (from its
+# .deb, unpacked) with its applet links, the archive's /opt/dormix tree (static daemon and checker)
 # and the script in /etc/init.d, run with PATH limited to the busybox
 # applets it may use. The module switch, the wait for a synchronised clock
 # and a stop during it, start/stop/restart/reload/status with the LSB exit
 # codes, judged by the processes, the pid file and the system log.
-# Usage: busybox_init_test.sh ARCHIVE SCRATCH_DIR   (as root)
+# Usage: busybox_init_test.sh ARCHIVE BUSYBOX_STATIC_DEB SCRATCH_DIR   (as root)
 set -uo pipefail
 # shellcheck source=tests/packages/throwaway_root.sh
 source "$(dirname "$0")/throwaway_root.sh"
 enter_namespaces "$0" "$@"
 archive=$(realpath "$1")
+busybox_deb=$(realpath "$2")
 # shellcheck source=tests/tools/test_lib.sh
 source "$(dirname "$0")/../tools/test_lib.sh"
 # The applets the script calls; the shell runs it.
 applets=(start-stop-daemon logger rm sleep)
 
-scratch=$2
+scratch=$3
 mkdir -p "$scratch"
 mount -t tmpfs tmpfs "$scratch"
+dpkg-deb -x "$busybox_deb" "$scratch/busybox-static"
 root=$scratch/root
 syslog=$scratch/syslog
 mkdir -p "$root"/{bin,sbin,usr/bin,usr/sbin,etc/init.d,etc/default,var/run,tmp,proc,dev,applets}
-cp /bin/busybox "$root/bin/busybox"
+cp "$scratch/busybox-static/bin/busybox" "$root/bin/busybox"
 chroot "$root" /bin/busybox --install -s
 for applet in "${applets[@]}"; do ln -s /bin/busybox "$root/applets/$applet"; done
 tar -xzf "$archive" -C "$root"
