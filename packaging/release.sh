@@ -1,12 +1,16 @@
 #!/usr/bin/env bash
-# Release archives of the static builds: for each target a .tar.gz with the
-# daemon and dormix-check (static, stripped), the man pages, both init
-# scripts (procd for OpenWrt, sysvinit for the rest) and the sample
-# settings, plus SHA256SUMS over the archives.
+# Release archives of the static builds: for each target a .tar.gz that
+# unpacks as one tree under /opt/dormix ("tar -xzf ... -C /"): the daemon
+# and dormix-check (static, stripped) in sbin/, the man pages in man/, both
+# init scripts (init/procd for OpenWrt, init/sysvinit for the rest), naming
+# /opt/dormix/sbin, and etc/settings.sample; plus SHA256SUMS over the
+# archives. The settings file itself is not in it: unpacking an upgrade
+# keeps the operator's.
 # Usage: packaging/release.sh [OUTPUT_DIR] [PRESET...]
 #   default: build/release, and the four *-static presets.
 # Reuses each preset's build directory; builds only the daemon and the checker.
 set -euo pipefail
+shopt -s inherit_errexit
 cd "$(dirname "$0")/.."
 
 output=${1:-build/release}
@@ -26,27 +30,28 @@ archive_target() {
   local preset=$1
   local build=build/$preset
   local name=dormix-$version-${preset%-static}
-  local stage=$build/release/$name
+  local stage=$build/release
+  local tree=$stage/root/opt/dormix
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset" --target dormix dormix-check >/dev/null
-  rm -rf "$build/release"
+  rm -rf "$stage"
   # Installs the procd script as etc/init.d/dormix (the presets choose procd).
-  DESTDIR=$PWD/$stage/root cmake --install "$build" --prefix /usr --strip >/dev/null
+  DESTDIR=$PWD/$stage/root cmake --install "$build" --prefix /opt/dormix --strip >/dev/null
 
-  mkdir -p "$stage/sbin" "$stage/man" "$stage/init/procd" "$stage/init/sysvinit"
-  mv "$stage/root/usr/sbin/dormix" "$stage/root/usr/sbin/dormix-check" "$stage/sbin/"
-  mv "$stage/root/usr/share/man/man5" "$stage/root/usr/share/man/man8" "$stage/man/"
-  mv "$stage/root/etc/init.d/dormix" "$stage/init/procd/dormix"
-  mv "$stage/root/opt/dormix/etc/settings.sample" "$stage/settings.sample"
+  mkdir -p "$tree/init/procd" "$tree/init/sysvinit"
+  mv "$tree/share/man" "$tree/man"
+  rmdir "$tree/share"
+  mv "$stage/root/etc/init.d/dormix" "$tree/init/procd/dormix"
+  rm -r "$stage/root/etc" "$tree/etc/settings"
   cmake -DDORMIX_SOURCE="$PWD/packaging/dormix.init.sysv.in" \
-    -DDORMIX_DESTINATION="$PWD/$stage/init/sysvinit" -DDORMIX_NAME=dormix \
+    -DDORMIX_DESTINATION="$PWD/$tree/init/sysvinit" -DDORMIX_NAME=dormix \
     -DDORMIX_PERMISSIONS="OWNER_READ;OWNER_WRITE;OWNER_EXECUTE;GROUP_READ;GROUP_EXECUTE;WORLD_READ;WORLD_EXECUTE" \
-    -DDORMIX_SBINDIR=sbin -DDORMIX_BINARY_DIR="$PWD/$build/release" -DCMAKE_INSTALL_PREFIX=/usr \
+    -DDORMIX_SBINDIR=sbin -DDORMIX_BINARY_DIR="$PWD/$stage" -DCMAKE_INSTALL_PREFIX=/opt/dormix \
     -P packaging/install_configured.cmake
-  rm -rf "$stage/root" "$build/release/install-time"
+  rm -rf "$stage/install-time"
 
   tar --sort=name --owner=0 --group=0 --numeric-owner --mtime="@$epoch" \
-    -C "$build/release" -cf - "$name" | gzip -9n >"$output/$name.tar.gz"
+    -C "$stage/root" -cf - opt/dormix | gzip -9n >"$output/$name.tar.gz"
   echo "$output/$name.tar.gz"
 }
 

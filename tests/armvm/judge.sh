@@ -52,5 +52,11 @@ for daemon in "$@"; do
              d, r * 60 / s, s * 1000 / l, l, s }'
   fi
 done
+for check in "$(dirname "$0")"/checks/*.sh; do
+  name=$(basename "$check" .sh)
+  result=$(marked | grep "^check $name " || echo "check $name missing")
+  echo "arm-vm: $result"
+  [[ $result == "check $name pass"* ]] || problem "the guest check $name did not pass"
+done
 if ! marked | grep -q '^done '; then problem "the guest did not report the end of its run"; fi
 ((problems == 0))

@@ -47,6 +47,13 @@ probe_path=$(grep -aoE "/[A-Za-z0-9_./-]*/command_probe(\.emulated)?" "$build/te
 [[ -n $probe_path ]] || { echo "arm-vm: no command probe path in the unit tests" >&2; exit 1; }
 install -m 755 "$build/tests/unit/command_probe" "$payload/dormix/command_probe"
 printf '%s\n' "$probe_path" >"$payload/dormix/command_probe_path"
+# Checks of single programs in the guest (checks/*.sh, each reporting
+# "check NAME pass|fail"), with their helpers and the static dormix-check.
+mkdir -p "$payload/dormix/checks"
+install -m 755 "$here"/checks/*.sh "$source_dir/build/armhf-static/tools/check/dormix-check" "$payload/dormix/checks/"
+for helper in "$here"/checks/*.c; do
+  arm-linux-gnueabihf-gcc -static -Os -o "$payload/dormix/checks/$(basename "$helper" .c)" "$helper"
+done
 for daemon in "$@"; do
   name=${daemon%%=*}
   mkdir -p "$payload/dormix/daemons/$name"

@@ -41,9 +41,21 @@ cmp -s "$settings" "$root/opt/dormix/etc/settings.sample" ||
 compgen -G "$root/etc/rc2.d/S[0-9][0-9]dormix" >/dev/null || fail "install: not enabled in runlevel 2"
 grep -qx ' /etc/init.d/dormix [0-9a-f]*' <(in_root dpkg-query -W -f='${Conffiles}\n' dormix) ||
   fail "install: /etc/init.d/dormix is not a conffile"
+# The installed unit, its programs in place: ordered after time-sync.target.
+verify=$(in_root systemd-analyze verify --man=no /lib/systemd/system/dormix.service 2>&1) ||
+  fail "systemd-analyze verify: $verify"
+[[ -z $verify ]] || fail "systemd-analyze verify: $verify"
+grep -qx 'After=time-sync.target' "$root/lib/systemd/system/dormix.service" ||
+  fail "the unit is not ordered after time-sync.target"
+
+# The sample leaves the module switched off: nothing started, a line says so.
+wait_for_log "dormix: not started: switched off" || fail "install: no log line about the switch"
+[[ -z $(daemon_pids) ]] || fail "install: started while switched off"
+sed -i 's/^MOD_DORMIX_ENABLED=.*/MOD_DORMIX_ENABLED=1/' "$settings"
+in_root invoke-rc.d dormix start >>"$root/tmp/dpkg.log" 2>&1 || fail "install: start once switched on"
 first_pid=$(pid_file_pid)
 running "$first_pid"
-echo "install: settings from the sample, unit and runlevel links enabled, daemon $first_pid running"
+echo "install: settings from the sample (switched off, nothing started), unit and runlevel links enabled; switched on, daemon $first_pid running"
 
 # --- upgrade to a rebuilt higher version
 printf 'MOD_DORMIX_SLEEP_DELAY0_SECOND=7200\n' >>"$settings"
@@ -82,7 +94,7 @@ echo "purge: settings, /opt/dormix, init script and links gone"
 
 # --- install where settings exist
 mkdir -p "$root/opt/dormix/etc"
-printf 'MOD_DORMIX_SLEEP_TIME0_ENABLED=1\n' >"$settings"
+printf 'MOD_DORMIX_ENABLED=1\nMOD_DORMIX_SLEEP_TIME0_ENABLED=1\n' >"$settings"
 cp "$settings" "$root/tmp/existing"
 dpkg_in_root -i /tmp/first.deb
 cmp -s "$settings" "$root/tmp/existing" || fail "install over existing settings: not kept"

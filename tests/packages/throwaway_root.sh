@@ -54,6 +54,8 @@ case "$2" in
 esac
 exit 0
 POLICY
+  # A start waits for a synchronised clock: here at most a second.
+  echo CLOCK_WAIT=1 >"$root/etc/default/dormix"
   printf '#!/bin/sh\n# No binary inputs.\nexit 0\n' >"$root/usr/bin/status"
   printf '#!/bin/sh\necho "lpm $*" >>/tmp/lpm.log\n' >"$root/usr/sbin/lpm"
   chmod 755 "$root/usr/sbin/policy-rc.d" "$root/usr/bin/status" "$root/usr/sbin/lpm"

@@ -1,7 +1,9 @@
 # Debian packages: built by dpkg-buildpackage for amd64 and, cross, for armhf;
 # their contents and lintian's verdict; the systemd unit's sandbox rated by
 # systemd-analyze; and the amd64 package's life cycle and sysvinit script run
-# for real in a throwaway root (tests/packages/throwaway_root.sh).
+# for real in a throwaway root (tests/packages/throwaway_root.sh). Then the
+# static release archive's init scripts: the sysvinit script in a root that
+# holds only busybox, and the procd script through OpenWrt's rc.common.
 set -euo pipefail
 source tests/lib.sh
 # dpkg-shlibdeps reads the dependencies of the armhf programs from armhf's own
@@ -11,7 +13,8 @@ if ! dpkg --print-foreign-architectures | grep -qx armhf; then
   unset DORMIX_APT_UPDATED
 fi
 need_packages build-essential debhelper cmake dpkg-dev lintian shellcheck systemd python3 \
-  g++-arm-linux-gnueabihf libc6:armhf libgcc-s1:armhf
+  g++-arm-linux-gnueabihf libc6:armhf libgcc-s1:armhf musl-dev musl-tools \
+  libjson-c-dev pkg-config
 
 work=build/packages
 rm -rf "$work"
@@ -72,6 +75,9 @@ for changes in "$work"/release/dormix_"$version"_{amd64,armhf}.changes; do
 done
 
 shellcheck -s sh packaging/dormix.init.sysv.in debian/dormix.postinst debian/dormix.postrm
+# procd scripts are run by bash or busybox ash through rc.common.
+shellcheck -s bash -e SC2034,SC2154 packaging/dormix.init.procd.in
+shellcheck -x tests/packages/busybox_init_test.sh tests/procd/procd_test.sh
 
 # The unit as installed, rated without loading it.
 unit=$work/dormix.service
@@ -82,3 +88,15 @@ grep 'Overall exposure level' "$unit.security"
 
 bash tests/packages/lifecycle_test.sh "$amd64_package" "$upgrade_package" "$work/throwaway"
 bash tests/packages/init_script_test.sh "$amd64_package" "$work/throwaway"
+
+# The x86-64 release archive: its sysvinit script with busybox alone, its
+# procd script through OpenWrt's own shell library.
+packaging/release.sh "$work/archive" x86-64-static >/dev/null
+archive=$(ls "$work"/archive/dormix-*-x86-64.tar.gz)
+# busybox-static only fetched and unpacked: installed, it would replace the
+# host's busybox package, which conflicts with it.
+mkdir -p "$work/busybox-deb"
+(cd "$work/busybox-deb" && apt-get download -q=2 busybox-static) 2> >(grep -v 'unsandboxed as root' >&2)
+bash tests/packages/busybox_init_test.sh "$archive" "$(ls "$work"/busybox-deb/busybox-static_*.deb)" \
+  "$work/busybox"
+bash tests/procd/procd_test.sh "$archive" "$work/procd"

@@ -60,26 +60,40 @@ run_scenarios armhf faketime,gpio --emulator qemu-arm
 run_scenarios armel faketime,gpio --emulator qemu-arm
 run_scenarios arm64 faketime,gpio --emulator qemu-aarch64
 
-# Release archives: the expected files in each, and checksums that verify.
+# Release archives: one tree under /opt/dormix with the expected files, init
+# scripts naming its programs, and checksums that verify.
 release=build/release
 rm -rf "$release"
 packaging/release.sh "$release" >/dev/null
 version=$(sed -n 's/^project(dormix VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
-expected="init/procd/dormix init/sysvinit/dormix man/man5/dormix-settings.5 man/man8/dormix-check.8
-man/man8/dormix.8 sbin/dormix sbin/dormix-check settings.sample"
+expected="opt/dormix/etc/settings.sample opt/dormix/init/procd/dormix opt/dormix/init/sysvinit/dormix
+opt/dormix/man/man5/dormix-settings.5 opt/dormix/man/man8/dormix-check.8 opt/dormix/man/man8/dormix.8
+opt/dormix/sbin/dormix opt/dormix/sbin/dormix-check"
 for target in "${targets[@]}"; do
   name=dormix-$version-$target
-  listed=$(tar -tzf "$release/$name.tar.gz" | grep -v '/$' | sed "s|^$name/||" | sort | paste -sd' ' -)
+  listed=$(tar -tzf "$release/$name.tar.gz" | grep -v '/$' | sort | paste -sd' ' -)
   if [[ "$listed" != "$(tr '\n' ' ' <<<"$expected" | sed 's/ $//')" ]]; then
     echo "release: $name.tar.gz holds: $listed" >&2
     exit 1
   fi
-  tar -xzf "$release/$name.tar.gz" -C "$release" "$name/sbin"
+  unpacked=$release/$name
+  mkdir -p "$unpacked"
+  tar -xzf "$release/$name.tar.gz" -C "$unpacked"
   for program in dormix dormix-check; do
-    if readelf -lW "$release/$name/sbin/$program" | grep -q INTERP; then
-      echo "release: $name/sbin/$program is not static" >&2
+    if readelf -lW "$unpacked/opt/dormix/sbin/$program" | grep -q INTERP; then
+      echo "release: $name: sbin/$program is not static" >&2
       exit 1
     fi
+  done
+  for script in procd sysvinit; do
+    paths=$(grep -oE '^[A-Z]+=/[^ ]*' "$unpacked/opt/dormix/init/$script/dormix" | paste -sd' ' -)
+    case $paths in
+    *=/opt/dormix/sbin/dormix*=/opt/dormix/sbin/dormix-check*=/opt/dormix/etc/settings*) ;;
+    *)
+      echo "release: $name: the $script script names $paths" >&2
+      exit 1
+      ;;
+    esac
   done
 done
 (cd "$release" && sha256sum --check --strict SHA256SUMS)

@@ -128,6 +128,37 @@ grep -q 'does not exist\|clock shows' "$scratch/err" || fail "skipped --at time:
 expect_status 0 --help
 grep -q '^usage: dormix-check' "$scratch/out" || fail "--help prints no usage"
 
+# --enabled: the module switch by the daemon's reading; 0 on, 1 off.
+switch_cases=(
+  "0|MOD_DORMIX_ENABLED=1"
+  "0|mod_dormix_enabled=\"2\""
+  "0|MOD_DORMIX_ENABLED=-1"
+  "0|MOD_DORMIX_ENABLED=1 trailing"
+  "1|MOD_DORMIX_ENABLED=0"
+  "1|MOD_DORMIX_ENABLED =1"
+  "1|# MOD_DORMIX_ENABLED=1"
+  "1|MOD_DORMIX_ENABLED=on"
+  "1|MOD_DORMIX_ENABLED=0\nMOD_DORMIX_ENABLED=1"
+  "1|MOD_DORMIX_WAKEUP_BIN_ENABLED=1"
+)
+for case in "${switch_cases[@]}"; do
+  printf '%b\n' "${case#*|}" >"$scratch/switch"
+  expect_status "${case%%|*}" --enabled "$scratch/switch"
+done
+expect_status 1 --enabled "$scratch/no-such-file"
+grep -q '^switched off: cannot open' "$scratch/out" || fail "--enabled without a file: $(cat "$scratch/out")"
+expect_status 2 --enabled "$sample" "$sample"
+# --wait-for-clock: whole seconds; 0 answers at once with the kernel's state.
+for arguments in "" "x" "-1" "86401" "1s"; do
+  # shellcheck disable=SC2086 # word lists
+  expect_status 2 --wait-for-clock $arguments
+done
+"$checker" --wait-for-clock 0 >/dev/null 2>"$scratch/err"
+status=$?
+if [[ $status -gt 1 ]] || ! grep -q 'the clock is' "$scratch/err"; then
+  fail "--wait-for-clock 0: status $status, $(cat "$scratch/err")"
+fi
+
 # --now: a settings file that others can change is a warning, with the reason.
 mkdir -m 0777 "$scratch/open"
 cp "$sample" "$scratch/open/settings"

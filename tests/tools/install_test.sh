@@ -55,11 +55,17 @@ unit=$stage/usr/lib/systemd/system/dormix.service
 grep -qx 'Type=simple' "$unit" || fail "unit: not Type=simple"
 grep -qx 'Restart=on-failure' "$unit" || fail "unit: no Restart=on-failure"
 grep -qx 'ExecStart=/usr/sbin/dormix' "$unit" || fail "unit: ExecStart is not /usr/sbin/dormix"
-grep -q '^ExecStartPre=.*/usr/sbin/dormix-check .*/opt/dormix/etc/settings' "$unit" ||
-  fail "unit: ExecStartPre does not run the checker on the settings"
+grep -q '^ExecCondition=.*/usr/sbin/dormix-check --quiet /opt/dormix/etc/settings' "$unit" ||
+  fail "unit: no ExecCondition checking the settings"
+grep -qx 'ExecCondition=/usr/sbin/dormix-check --enabled /opt/dormix/etc/settings' "$unit" ||
+  fail "unit: no ExecCondition on the module switch"
+grep -qx 'After=time-sync.target' "$unit" && grep -qx 'Wants=time-sync.target' "$unit" ||
+  fail "unit: not ordered after time-sync.target"
 init=$stage/etc/init.d/dormix
 grep -qx 'DAEMON=/usr/sbin/dormix' "$init" || fail "init script: DAEMON is not /usr/sbin/dormix"
-grep -q 'start-stop-daemon --start' "$init" || fail "init script does not use start-stop-daemon"
+grep -q 'start-stop-daemon -S .*-x "$CHECK" --' "$init" &&
+  grep -q -- '--wait-for-clock "$CLOCK_WAIT" "$DAEMON"' "$init" ||
+  fail "init script does not start the daemon through the clock wait"
 grep -q '@[A-Z]*@' "$unit" "$init" && fail "placeholders left in the init files"
 for script in "$init" "$source_dir"/packaging/dormix.init.*.in "$source_dir"/debian/dormix.post*; do
   sh -n "$script" || fail "$script: shell syntax"

@@ -10,6 +10,7 @@
 #include "datetime/date_time.h"
 #include "settings/settings.h"
 #include "tools/check/field_mode.h"
+#include "tools/check/init_gate.h"
 #include "tools/check/output.h"
 #include "tools/check/report.h"
 
@@ -23,6 +24,8 @@ constexpr const char* USAGE =
     "usage: dormix-check [--at \"YYYY-MM-DD HH:MM:SS\"] [--inputs LIST] [--json] [--quiet] "
     "[FILE]\n"
     "       dormix-check --now|--watch [FILE]\n"
+    "       dormix-check --enabled [FILE]\n"
+    "       dormix-check --wait-for-clock SECONDS [PROGRAM [ARGUMENT...]]\n"
     "Shows what dormix will do with the settings FILE (default %s) and warns\n"
     "about lines that the daemon reads differently from how they look.\n"
     "  --at TIME      evaluate at this local time instead of now\n"
@@ -34,6 +37,11 @@ constexpr const char* USAGE =
     "                 who besides root can change the files the daemon trusts\n"
     "  --watch        --now, then look again every 250 ms and print what changes,\n"
     "                 until interrupted (Ctrl-C ends it with status 0)\n"
+    "  --enabled      for init scripts: exit 0 when MOD_DORMIX_ENABLED reads\n"
+    "                 non-zero as the daemon reads it, 1 when it reads 0\n"
+    "  --wait-for-clock SECONDS  for init scripts: wait up to SECONDS for the\n"
+    "                 kernel to report the clock synchronised, then run PROGRAM\n"
+    "                 (or exit 0 when synchronised, 1 when not)\n"
     "Exit status: 0 no warnings, 1 warnings, 2 unusable file or wrong usage.\n";
 
 struct options {
@@ -147,6 +155,9 @@ FILE* open_settings(const char* path) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // The init scripts' questions: each a mode of its own, given first.
+  if (argc > 1 && strcmp(argv[1], "--enabled") == 0) return run_enabled_check(argc, argv);
+  if (argc > 1 && strcmp(argv[1], "--wait-for-clock") == 0) return run_clock_wait(argc, argv);
   options parsed{};
   // Before any local time is read, --at included: the daemon's zone. An
   // operator's shell may hold more variables than the daemon's supervisor.

@@ -1,0 +1,170 @@
+#!/usr/bin/env bash
+# The release archive's sysvinit script run for real where busybox is all
+# there is: a throwaway root holding only Debian's busybox-static (from its
+# .deb, unpacked) with its applet links, the archive's /opt/dormix tree (static daemon and checker)
+# and the script in /etc/init.d, run with PATH limited to the busybox
+# applets it may use. The module switch, the wait for a synchronised clock
+# and a stop during it, start/stop/restart/reload/status with the LSB exit
+# codes, judged by the processes, the pid file and the system log.
+# Usage: busybox_init_test.sh ARCHIVE BUSYBOX_STATIC_DEB SCRATCH_DIR   (as root)
+set -uo pipefail
+# shellcheck source=tests/packages/throwaway_root.sh
+source "$(dirname "$0")/throwaway_root.sh"
+enter_namespaces "$0" "$@"
+archive=$(realpath "$1")
+busybox_deb=$(realpath "$2")
+# shellcheck source=tests/tools/test_lib.sh
+source "$(dirname "$0")/../tools/test_lib.sh"
+# The applets the script calls; the shell runs it.
+applets=(start-stop-daemon logger rm sleep)
+
+scratch=$3
+mkdir -p "$scratch"
+mount -t tmpfs tmpfs "$scratch"
+dpkg-deb -x "$busybox_deb" "$scratch/busybox-static"
+root=$scratch/root
+syslog=$scratch/syslog
+mkdir -p "$root"/{bin,sbin,usr/bin,usr/sbin,etc/init.d,etc/default,var/run,tmp,proc,dev,applets}
+cp "$scratch/busybox-static/bin/busybox" "$root/bin/busybox"
+chroot "$root" /bin/busybox --install -s
+for applet in "${applets[@]}"; do ln -s /bin/busybox "$root/applets/$applet"; done
+tar -xzf "$archive" -C "$root"
+install -m 755 "$root/opt/dormix/init/sysvinit/dormix" "$root/etc/init.d/dormix"
+settings=$root/opt/dormix/etc/settings
+cp "$root/opt/dormix/etc/settings.sample" "$settings"
+mount -t proc proc "$root/proc"
+touch "$root/dev/null"
+mount --bind /dev/null "$root/dev/null"
+: >"$syslog"
+python3 -c '
+import os, socket, sys
+listener = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
+listener.bind(sys.argv[1])
+with open(sys.argv[2], "ab", buffering=0) as log:
+    while True:
+        log.write(listener.recv(4096) + b"\n")
+' "$root/dev/log" "$syslog" &
+until [[ -S $root/dev/log ]]; do sleep 0.05; done
+
+# init ACTION: the script as an operator runs it, with busybox's applets only.
+init() {
+  # shellcheck disable=SC2016 # expanded by the root's shell
+  chroot "$root" /bin/busybox env -i PATH=/applets /bin/sh -c '/etc/init.d/dormix "$1"' sh "$1" \
+    >"$scratch/out" 2>&1
+  local status=$?
+  cat "$scratch/out" >>"$scratch/init.log"
+  grep -q 'not found' "$scratch/out" && fail "$1: $(cat "$scratch/out")"
+  return "$status"
+}
+# expect ACTION STATUS
+expect() {
+  init "$1"
+  local status=$?
+  [[ $status -eq $2 ]] || fail "$1 exited $status, not $2: $(cat "$scratch/out")"
+  echo "$1: exit $status: $(tr '\n' ' ' <"$scratch/out")"
+}
+pid_file_pid() { cat "$root/var/run/dormix.pid" 2>/dev/null; }
+process_name() { sed -n 's/^Name:\t//p' "$root/proc/$1/status" 2>/dev/null; }
+checker_pids() {
+  local stat pid name state
+  for stat in "$root"/proc/[0-9]*/stat; do
+    read -r pid name state _ <"$stat" 2>/dev/null || continue
+    [[ $name == "(dormix-check)" && $state != Z ]] && echo "$pid"
+  done
+}
+expect_running() {
+  local pid
+  pid=$(pid_file_pid)
+  wait_for_log "dormix[$pid]: started" || fail "daemon ${pid:-?} did not log started"
+  [[ -n $pid && $(daemon_pids) == "$pid" ]] ||
+    fail "running daemons: $(daemon_pids | xargs), pid file: ${pid:-none}"
+  echo "$pid"
+}
+expect_stopped() {
+  wait_for_log "dormix[$1]: stopped" || fail "daemon $1 did not log stopped"
+  [[ -z $(daemon_pids)$(checker_pids) ]] || fail "still running: $(daemon_pids) $(checker_pids)"
+  [[ ! -e $root/var/run/dormix.pid ]] || fail "the pid file is left behind"
+}
+
+# The sample leaves the module switched off: nothing starts, the log says so.
+expect start 0
+[[ -z $(daemon_pids)$(checker_pids) ]] || fail "started while switched off"
+grep -q 'dormix: not started: switched off: MOD_DORMIX_ENABLED reads 0' "$syslog" ||
+  fail "no log line about the switch: $(cat "$syslog")"
+expect status 3
+grep -q 'disabled' "$scratch/out" || fail "status does not say disabled"
+sed -i 's/^MOD_DORMIX_ENABLED=.*/MOD_DORMIX_ENABLED=1/' "$settings"
+
+# The clock: this host's kernel decides whether the start waits.
+if chroot "$root" /opt/dormix/sbin/dormix-check --wait-for-clock 0 >/dev/null 2>&1; then
+  echo "clock: this host's clock is synchronised; the start does not wait"
+  synchronised=1
+else
+  echo "clock: this host's clock is not synchronised; the start waits out its bound"
+  synchronised=0
+  # A start returns while the checker waits; a stop then ends the wait.
+  echo CLOCK_WAIT=60 >"$root/etc/default/dormix"
+  expect start 0
+  waiting=$(pid_file_pid)
+  [[ $(process_name "$waiting") == dormix-check ]] || fail "pid file names ${waiting:-nothing}, not the waiting checker"
+  expect status 0
+  grep -q 'waiting up to 60 s for a synchronised clock' "$scratch/out" || fail "status while waiting"
+  expect stop 0
+  [[ -z $(daemon_pids)$(checker_pids) ]] || fail "the wait outlived the stop"
+  [[ ! -e $root/var/run/dormix.pid ]] || fail "the pid file is left behind"
+  grep -q "dormix\[$waiting\]: started" "$syslog" && fail "the daemon started after the stop"
+  expect status 3
+fi
+echo CLOCK_WAIT=1 >"$root/etc/default/dormix"
+
+expect start 0
+pid=$(expect_running)
+if ((synchronised == 0)); then
+  grep -q "dormix-check\[$pid\]: the clock is not synchronised after 1 s: going on with the clock as it is; starting /opt/dormix/sbin/dormix" "$syslog" ||
+    fail "no log line from the checker $pid: $(cat "$syslog")"
+fi
+expect status 0
+expect start 0
+[[ $(expect_running) == "$pid" ]] || fail "a second start replaced the daemon"
+for action in restart reload force-reload; do
+  expect "$action" 0
+  wait_for_log "dormix[$pid]: stopped" || fail "$action: daemon $pid did not log stopped"
+  new_pid=$(expect_running)
+  [[ $new_pid != "$pid" ]] || fail "$action did not replace daemon $pid"
+  pid=$new_pid
+done
+expect stop 0
+expect_stopped "$pid"
+expect status 3
+expect stop 0
+
+# A pid file left by a daemon that died, naming a process that is not it.
+echo 1 >"$root/var/run/dormix.pid"
+expect status 1
+expect start 0
+pid=$(expect_running)
+# A restart with unusable settings leaves the daemon running; one with the
+# module switched off stops it.
+mv "$settings" "$scratch/settings"
+expect restart 1
+[[ $(daemon_pids) == "$pid" ]] || fail "a restart with unusable settings replaced daemon $pid"
+mv "$scratch/settings" "$settings"
+sed -i 's/^MOD_DORMIX_ENABLED=.*/MOD_DORMIX_ENABLED=0/' "$settings"
+expect restart 0
+expect_stopped "$pid"
+expect status 3
+grep -q 'disabled' "$scratch/out" || fail "status does not say disabled"
+sed -i 's/^MOD_DORMIX_ENABLED=.*/MOD_DORMIX_ENABLED=1/' "$settings"
+
+# Unusable settings stop the start; a missing executable, the status.
+mv "$settings" "$scratch/settings"
+expect start 1
+[[ -z $(daemon_pids)$(checker_pids) ]] || fail "started without settings"
+mv "$scratch/settings" "$settings"
+mv "$root/opt/dormix/sbin/dormix" "$scratch/dormix"
+expect status 4
+mv "$scratch/dormix" "$root/opt/dormix/sbin/dormix"
+expect frobnicate 3
+
+echo "busybox applets used: sh ${applets[*]}"
+finish "sysvinit script on busybox"
