@@ -18,6 +18,9 @@
 
 namespace {
 
+constexpr int RESTART_SETTLE_STEPS = 20;
+constexpr useconds_t RESTART_SETTLE_STEP_US = 100000;
+
 // Large records: static, so that the stack stays small.
 char file_text[SETTINGS_MAX_SIZE];
 char new_text[SETTINGS_MAX_SIZE + KNOWN_KEY_COUNT * 96];
@@ -198,6 +201,7 @@ int handle_save(const check_request& request, long size, const unsigned char* se
     return 422;
   }
   char why[512];
+  remove_stale_temporaries(SETTINGS_PATH);
   if (!replace_settings_file(SETTINGS_PATH, new_text, new_size, why, sizeof why)) {
     state.notice = page_notice::save_failed;
     snprintf(state.notice_text, sizeof state.notice_text, "%s", why);
@@ -213,6 +217,13 @@ int handle_save(const check_request& request, long size, const unsigned char* se
   state.pid_before = running_daemon();
   state.restart_status = restart_daemon(state.restart_output, sizeof state.restart_output);
   state.restarted = true;
+  // An init script may start the daemon in the background and return
+  // before it runs: the page waits a little for the new one.
+  for (int wait = 0; wait < RESTART_SETTLE_STEPS; ++wait) {
+    const pid_t now = running_daemon();
+    if (now != 0 && now != state.pid_before) break;
+    usleep(RESTART_SETTLE_STEP_US);
+  }
   return 200;
 }
 

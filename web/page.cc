@@ -19,10 +19,11 @@ constexpr time_t PLAN_SECONDS = 7 * 24 * 3600;
 constexpr int PLAN_MAX_FIRINGS = 32;
 
 constexpr const char* STYLE =
-    "body{font:16px/1.5 system-ui,sans-serif;margin:0;color:#1a1a1a;background:#fff}"
+    "body{font:16px/1.5 system-ui,sans-serif;margin:0;color:#1a1a1a;background:#fff;"
+    "overflow-wrap:anywhere}"
     "header,main,footer{max-width:60rem;margin:0 auto;padding:0 1rem}"
     "h1{font-size:1.5rem}h2{font-size:1.25rem;border-bottom:1px solid #767676}"
-    "fieldset{border:1px solid #767676;margin:0 0 1rem;padding:.5rem 1rem}"
+    "fieldset{border:1px solid #767676;margin:0 0 1rem;padding:.5rem 1rem;min-width:0}"
     "legend{font-weight:bold;font-size:1.1rem}"
     ".field{margin:.75rem 0}.field label{display:block;font-weight:bold;word-break:break-all}"
     ".field input{font:inherit;width:100%;max-width:14rem;padding:.25rem;border:1px solid #555}"

@@ -18,6 +18,7 @@
 namespace {
 
 constexpr int RESTART_TIMEOUT_SECONDS = 30;
+constexpr const char* TEMPORARY_SUFFIX = ".web-";
 
 bool root_only(const struct stat& status) {
   return status.st_uid == 0 && (status.st_mode & (S_IWGRP | S_IWOTH)) == 0;
@@ -162,6 +163,23 @@ bool lock_settings_directory(const char* path) {
   return fd >= 0 && flock(fd, LOCK_EX) == 0;
 }
 
+void remove_stale_temporaries(const char* path) {
+  char directory[PATH_MAX];
+  directory_of(path, directory);
+  const char* slash = strrchr(path, '/');
+  char prefix[PATH_MAX];
+  snprintf(prefix, sizeof prefix, "%s%s", slash == nullptr ? path : slash + 1, TEMPORARY_SUFFIX);
+  const size_t prefix_length = strlen(prefix);
+  DIR* listing = opendir(directory);
+  if (listing == nullptr) return;
+  while (const dirent* entry = readdir(listing)) {
+    if (strncmp(entry->d_name, prefix, prefix_length) != 0) continue;
+    if (strlen(entry->d_name) != prefix_length + 6) continue;  // mkostemp's six characters
+    unlinkat(dirfd(listing), entry->d_name, 0);
+  }
+  closedir(listing);
+}
+
 bool replace_settings_file(const char* path, const char* data, size_t size, char* why,
                            size_t why_size) {
   struct stat old_status {};
@@ -170,7 +188,7 @@ bool replace_settings_file(const char* path, const char* data, size_t size, char
     return false;
   }
   char temporary[PATH_MAX];
-  snprintf(temporary, sizeof temporary, "%s.web-XXXXXX", path);
+  snprintf(temporary, sizeof temporary, "%s%sXXXXXX", path, TEMPORARY_SUFFIX);
   const int fd = mkostemp(temporary, O_CLOEXEC);
   if (fd < 0) {
     snprintf(why, why_size, "cannot create a temporary file beside %s: %s", path,

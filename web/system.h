@@ -35,6 +35,10 @@ void write_obstacle(const char* path, char* why, size_t why_size);
 /// Holds the lock that orders saves of the settings file; released at exit.
 bool lock_settings_directory(const char* path);
 
+/// Removes the temporary files that a save killed before its rename left
+/// beside path. Only under the lock, which every save holds.
+void remove_stale_temporaries(const char* path);
+
 /// Replaces path with data: a temporary file in the same directory with the
 /// old file's owner and mode, written and synced, renamed over path, and the
 /// directory synced. Returns false with what failed in why.
