@@ -25,8 +25,18 @@ constexpr useconds_t RESTART_SETTLE_STEP_US = 100000;
 char file_text[SETTINGS_MAX_SIZE];
 char new_text[SETTINGS_MAX_SIZE + KNOWN_KEY_COUNT * 96];
 char body[FORM_MAX_BODY];
-check_report report;
-check_report new_report;
+// A report holds pointers to members, whose null is not all zero bits: a
+// plain static one would be an initialised copy in the program file (50 KiB
+// each). Behind a byte array it is zero bits in .bss; build_report sets it
+// up before use.
+union report_storage {
+  char bytes[sizeof(check_report)];
+  check_report value;
+};
+report_storage report_space;
+report_storage new_report_space;
+check_report& report = report_space.value;
+check_report& new_report = new_report_space.value;
 page_state state;
 parsed_form form;
 
