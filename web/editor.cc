@@ -26,10 +26,12 @@ void field_value_of(const check_report& report, const char* text, size_t size, i
   const char* start = text;
   const char* end = text + size;
   for (int line = 1; line < wanted && start < end; ++line) {
-    const char* feed = static_cast<const char*>(memchr(start, '\n', static_cast<size_t>(end - start)));
+    const char* feed =
+        static_cast<const char*>(memchr(start, '\n', static_cast<size_t>(end - start)));
     start = feed == nullptr ? end : feed + 1;
   }
-  const char* feed = static_cast<const char*>(memchr(start, '\n', static_cast<size_t>(end - start)));
+  const char* feed =
+      static_cast<const char*>(memchr(start, '\n', static_cast<size_t>(end - start)));
   char line[SETTINGS_LINE_SIZE];
   const size_t length = static_cast<size_t>((feed == nullptr ? end : feed) - start);
   const size_t kept = length < sizeof line - 1 ? length : sizeof line - 1;
@@ -47,8 +49,8 @@ int changes_from_form(const check_report& report, const char* text, size_t size,
     char shown[FORM_VALUE_SIZE];
     field_value_of(report, text, size, i, shown);
     if (strcmp(shown, form.values[i]) == 0) continue;
-    changes[count++] = value_change{report.findings.key_line[i], report.keys[i].name,
-                                    form.values[i]};
+    changes[count++] =
+        value_change{report.findings.key_line[i], report.keys[i].name, form.values[i]};
   }
   return count;
 }
@@ -65,8 +67,7 @@ bool blocks_save(const char* code) {
 bool report_on_text(const char* text, size_t size, const check_request& request,
                     check_report* report) {
   // An empty buffer is not a stream everywhere; an empty file is.
-  FILE* file = size == 0 ? fopen("/dev/null", "r")
-                         : fmemopen(const_cast<char*>(text), size, "r");
+  FILE* file = size == 0 ? fopen("/dev/null", "r") : fmemopen(const_cast<char*>(text), size, "r");
   if (file == nullptr) return false;
   const bool read = build_report(file, request, report);
   fclose(file);

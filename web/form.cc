@@ -107,9 +107,11 @@ form_error parse_form(const char* body, size_t size, const form_spec& spec, pars
   *form = parsed_form{};
   const char* end = body + size;
   for (const char* pair = body; pair < end;) {
-    const char* pair_end = static_cast<const char*>(memchr(pair, '&', static_cast<size_t>(end - pair)));
+    const char* pair_end =
+        static_cast<const char*>(memchr(pair, '&', static_cast<size_t>(end - pair)));
     if (pair_end == nullptr) pair_end = end;
-    const char* equals = static_cast<const char*>(memchr(pair, '=', static_cast<size_t>(pair_end - pair)));
+    const char* equals =
+        static_cast<const char*>(memchr(pair, '=', static_cast<size_t>(pair_end - pair)));
     if (equals == nullptr) return form_error::bad_encoding;
     char name[FORM_VALUE_SIZE];
     form_error error = decode(pair, equals, name, sizeof name);

@@ -20,14 +20,14 @@ struct cgi_request {
 };
 
 enum class request_verdict {
-  show,            // GET: the page, nothing changed
-  save,            // POST that may go on to the form
-  no_user,         // 403: the server authenticated nobody
-  cross_site,      // 403: Origin or Referer names another host
-  bad_method,      // 405
-  bad_type,        // 415
-  too_large,       // 413
-  bad_length       // 400: CONTENT_LENGTH missing or not a number
+  show,        // GET: the page, nothing changed
+  save,        // POST that may go on to the form
+  no_user,     // 403: the server authenticated nobody
+  cross_site,  // 403: Origin or Referer names another host
+  bad_method,  // 405
+  bad_type,    // 415
+  too_large,   // 413
+  bad_length   // 400: CONTENT_LENGTH missing or not a number
 };
 
 /// Judges a request before its body is read. require_user is off only where
@@ -44,11 +44,11 @@ struct form_spec {
 
 enum class form_error {
   none,
-  bad_encoding,    // a "%" without two hex digits, a NUL, a pair without "="
+  bad_encoding,  // a "%" without two hex digits, a NUL, a pair without "="
   unknown_field,
   repeated_field,
   missing_field,
-  not_a_number,    // a numeric field with other than digits, or too many
+  not_a_number,  // a numeric field with other than digits, or too many
   too_long
 };
 

@@ -23,7 +23,7 @@ constexpr useconds_t RESTART_SETTLE_STEP_US = 100000;
 
 // Large records: static, so that the stack stays small.
 char file_text[SETTINGS_MAX_SIZE];
-char new_text[SETTINGS_MAX_SIZE + KNOWN_KEY_COUNT * 96];
+char new_text[SETTINGS_MAX_SIZE + size_t{KNOWN_KEY_COUNT} * 96];
 char body[FORM_MAX_BODY];
 // A report holds pointers to members, whose null is not all zero bits: a
 // plain static one would be an initialised copy in the program file (50 KiB
@@ -45,15 +45,16 @@ const char* environment(const char* name) { return getenv(name); }
 void put_headers(int status, const char* reason, const char* type) {
   char style_source[64];
   page_style_source(style_source);
-  printf("Status: %d %s\r\n"
-         "Content-Type: %s\r\n"
-         "Content-Security-Policy: default-src 'none'; style-src %s; form-action 'self'; "
-         "frame-ancestors 'none'; base-uri 'none'\r\n"
-         "X-Frame-Options: DENY\r\n"
-         "X-Content-Type-Options: nosniff\r\n"
-         "Referrer-Policy: no-referrer\r\n"
-         "Cache-Control: no-store\r\n\r\n",
-         status, reason, type, style_source);
+  printf(
+      "Status: %d %s\r\n"
+      "Content-Type: %s\r\n"
+      "Content-Security-Policy: default-src 'none'; style-src %s; form-action 'self'; "
+      "frame-ancestors 'none'; base-uri 'none'\r\n"
+      "X-Frame-Options: DENY\r\n"
+      "X-Content-Type-Options: nosniff\r\n"
+      "Referrer-Policy: no-referrer\r\n"
+      "Cache-Control: no-store\r\n\r\n",
+      status, reason, type, style_source);
 }
 
 int refuse(int status, const char* reason, const char* text) {
@@ -183,7 +184,8 @@ int handle_save(const check_request& request, long size, const unsigned char* se
     snprintf(state.notice_text, sizeof state.notice_text, "No value changed; nothing was written.");
     return 200;
   }
-  const size_t new_size = rewrite_settings(file_text, used, changes, count, new_text, sizeof new_text);
+  const size_t new_size =
+      rewrite_settings(file_text, used, changes, count, new_text, sizeof new_text);
   if (new_size == 0 || !report_on_text(new_text, new_size, request, &new_report)) {
     state.notice = page_notice::save_failed;
     snprintf(state.notice_text, sizeof state.notice_text, "The new file would be too large.");
@@ -281,9 +283,10 @@ int main() {
   known_keys_fill(keys);
   editor_fields_fill(keys, &fields);
   if (posted) {
-    if (!read_body(body_length)) return refuse(400, "Bad Request", "body shorter than CONTENT_LENGTH");
-    const form_error error =
-        parse_form(body, body_length, form_spec{fields.names, fields.numeric, EDITOR_FIELD_COUNT}, &form);
+    if (!read_body(body_length))
+      return refuse(400, "Bad Request", "body shorter than CONTENT_LENGTH");
+    const form_error error = parse_form(
+        body, body_length, form_spec{fields.names, fields.numeric, EDITOR_FIELD_COUNT}, &form);
     if (error != form_error::none) {
       char text[160];
       snprintf(text, sizeof text, "%s: %s", form_error_text(error), form.culprit);

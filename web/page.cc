@@ -15,7 +15,7 @@
 
 namespace {
 
-constexpr time_t PLAN_SECONDS = 7 * 24 * 3600;
+constexpr time_t PLAN_SECONDS = time_t{7} * 24 * 3600;
 constexpr int PLAN_MAX_FIRINGS = 32;
 
 constexpr const char* STYLE =
@@ -108,7 +108,8 @@ void put_notices(const page_state& state, FILE* out) {
                 INIT_SCRIPT_PATH, static_cast<int>(state.pid_before),
                 static_cast<int>(state.pid_after));
     } else {
-      put_textf(out, "%s restart failed (status %d); the daemon now runs as pid %d (0: not running).",
+      put_textf(out,
+                "%s restart failed (status %d); the daemon now runs as pid %d (0: not running).",
                 INIT_SCRIPT_PATH, state.restart_status, static_cast<int>(state.pid_after));
     }
     fputs("</p>", out);
@@ -161,9 +162,10 @@ void put_field(const page_state& state, int key, FILE* out) {
   } else {
     put_text(out, " Not in the file: the daemon reads 0; a value here is appended.");
   }
-  fputs("</p><input type=\"text\" inputmode=\"numeric\" pattern=\"[0-9]*\" autocomplete=\"off\" "
-        "id=\"",
-        out);
+  fputs(
+      "</p><input type=\"text\" inputmode=\"numeric\" pattern=\"[0-9]*\" autocomplete=\"off\" "
+      "id=\"",
+      out);
   put_text(out, name);
   fputs("\" name=\"", out);
   put_text(out, name);
@@ -196,9 +198,10 @@ void put_field(const page_state& state, int key, FILE* out) {
 }
 
 void put_form(const page_state& state, FILE* out) {
-  fputs("<form method=\"post\" action=\"\"><section aria-labelledby=\"settings\">"
-        "<h2 id=\"settings\">Settings</h2>",
-        out);
+  fputs(
+      "<form method=\"post\" action=\"\"><section aria-labelledby=\"settings\">"
+      "<h2 id=\"settings\">Settings</h2>",
+      out);
   const setting_group groups[] = {setting_group::general, setting_group::wake,
                                   setting_group::sleep};
   for (const setting_group group : groups) {
@@ -242,9 +245,10 @@ void put_rules(const check_report& report, FILE* out) {
     fputs("</ul>", out);
   }
   if (module_switch_ignored(report)) {
-    fputs("<p>MOD_DORMIX_ENABLED is 0, but the daemon does not consult it: the rules above "
-          "apply as shown.</p>",
-          out);
+    fputs(
+        "<p>MOD_DORMIX_ENABLED is 0, but the daemon does not consult it: the rules above "
+        "apply as shown.</p>",
+        out);
   }
   char when[48];
   format_local_moment(report.at, when);
@@ -272,9 +276,10 @@ void put_week(const check_report& report, FILE* out) {
     fputs("</section>", out);
     return;
   }
-  fputs("<table><thead><tr><th scope=\"col\">Firing</th><th scope=\"col\">Runs</th></tr></thead>"
-        "<tbody>",
-        out);
+  fputs(
+      "<table><thead><tr><th scope=\"col\">Firing</th><th scope=\"col\">Runs</th></tr></thead>"
+      "<tbody>",
+      out);
   for (int i = 0; i < total && i < PLAN_MAX_FIRINGS; ++i) {
     char when[48];
     format_local_moment(firings[i], when);
@@ -334,10 +339,11 @@ void page_style_source(char out[64]) {
 }
 
 void render_page(const page_state& state, FILE* out) {
-  fputs("<!DOCTYPE html><html lang=\"en\"><head><meta charset=\"utf-8\">"
-        "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">"
-        "<title>dormix settings</title><style>",
-        out);
+  fputs(
+      "<!DOCTYPE html><html lang=\"en\"><head><meta charset=\"utf-8\">"
+      "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">"
+      "<title>dormix settings</title><style>",
+      out);
   fputs(STYLE, out);
   fputs("</style></head><body><header><h1>dormix settings</h1><p>", out);
   char when[48];
@@ -351,7 +357,8 @@ void render_page(const page_state& state, FILE* out) {
   put_rules(*state.report, out);
   put_week(*state.report, out);
   put_now(state, out);
-  fputs("</main><footer><p>dormix-web; the same analysis as <code>dormix-check</code>.</p>"
-        "</footer></body></html>\n",
-        out);
+  fputs(
+      "</main><footer><p>dormix-web; the same analysis as <code>dormix-check</code>.</p>"
+      "</footer></body></html>\n",
+      out);
 }

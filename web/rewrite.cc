@@ -51,7 +51,8 @@ size_t rewrite_settings(const char* text, size_t size, const value_change* chang
   if (file_line_end[0] == '\0') file_line_end = "\n";
   int line = 1;
   for (const char* start = text; start < end; ++line) {
-    const char* feed = static_cast<const char*>(memchr(start, '\n', static_cast<size_t>(end - start)));
+    const char* feed =
+        static_cast<const char*>(memchr(start, '\n', static_cast<size_t>(end - start)));
     const char* next = feed == nullptr ? end : feed + 1;
     const value_change* change = change_for_line(changes, count, line);
     if (change == nullptr) {

@@ -114,8 +114,7 @@ bool load_secret(unsigned char secret[SECRET_SIZE], char* why, size_t why_size) 
     }
   }
   if (fd < 0) {
-    snprintf(why, why_size, "cannot open the form secret %s: %s", WEB_SECRET_PATH,
-             strerror(errno));
+    snprintf(why, why_size, "cannot open the form secret %s: %s", WEB_SECRET_PATH, strerror(errno));
     return false;
   }
   struct stat status {};
@@ -191,8 +190,7 @@ bool replace_settings_file(const char* path, const char* data, size_t size, char
   snprintf(temporary, sizeof temporary, "%s%sXXXXXX", path, TEMPORARY_SUFFIX);
   const int fd = mkostemp(temporary, O_CLOEXEC);
   if (fd < 0) {
-    snprintf(why, why_size, "cannot create a temporary file beside %s: %s", path,
-             strerror(errno));
+    snprintf(why, why_size, "cannot create a temporary file beside %s: %s", path, strerror(errno));
     return false;
   }
   const char* failed = nullptr;
@@ -288,8 +286,8 @@ int restart_daemon(char* out, size_t size) {
       char chunk[256];
       const ssize_t got = read(pipe_fds[0], chunk, sizeof chunk);
       if (got > 0 && used + 1 < size) {
-        const size_t take = static_cast<size_t>(got) < size - 1 - used ? static_cast<size_t>(got)
-                                                                      : size - 1 - used;
+        const size_t take =
+            static_cast<size_t>(got) < size - 1 - used ? static_cast<size_t>(got) : size - 1 - used;
         memcpy(out + used, chunk, take);
         used += take;
         out[used] = '\0';
@@ -301,10 +299,10 @@ int restart_daemon(char* out, size_t size) {
     char chunk[256];
     const ssize_t got = read(pipe_fds[0], chunk, sizeof chunk);
     if (got <= 0) break;
-    const size_t take = used + 1 < size ? (static_cast<size_t>(got) < size - 1 - used
-                                               ? static_cast<size_t>(got)
-                                               : size - 1 - used)
-                                        : 0;
+    const size_t take = used + 1 < size
+                            ? (static_cast<size_t>(got) < size - 1 - used ? static_cast<size_t>(got)
+                                                                          : size - 1 - used)
+                            : 0;
     memcpy(out + used, chunk, take);
     used += take;
     out[used] = '\0';

@@ -83,7 +83,6 @@ void describe_input(const field_view& view, const sleep_config& config, int n, c
   }
 }
 
-
 int print_file_warnings(const check_report& report, FILE* out) {
   static check_findings access_findings;
   access_findings = check_findings{};
@@ -140,8 +139,7 @@ void describe_field_view(const field_view& view, const sleep_config& config,
 int check_trusted_files(const char* settings_path, check_findings* findings) {
   return check_root_only(settings_path, "the settings file",
                          "decide when the router sleeps and when it wakes", findings) +
-         check_root_only(LPM_PATH, "the low-power tool", "have root run their commands",
-                         findings) +
+         check_root_only(LPM_PATH, "the low-power tool", "have root run their commands", findings) +
          check_root_only(STATUS_TOOL_PATH, "the status tool", "have root run their commands",
                          findings);
 }

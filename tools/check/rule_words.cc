@@ -71,7 +71,8 @@ void describe_input_rule(const check_report& report, int n, rule_words* words) {
   const size_t room = RULE_WORDS_SIZE - static_cast<size_t>(used);
   if (config.sleep_bin_enabled[n] == 0) return;
   if (hold < 0) {
-    snprintf(rest, room, "; fires as soon as the level is seen, then on every cycle while it holds");
+    snprintf(rest, room,
+             "; fires as soon as the level is seen, then on every cycle while it holds");
   } else {
     snprintf(rest, room,
              "; fires %" PRId32 " to %" PRId32
