@@ -39,8 +39,8 @@ status_source router_status_source();
 const char* status_get(const char* section, const char* key);
 
 /// The tool's whole output for section, from this thread's cache while it is
-/// fresh (the same section, fetched no more than a second before the current
-/// whole second), else from a new run; null when that run failed.
+/// fresh (the same section, fetched in this whole second or the one before),
+/// else from a new run; null when that run failed.
 const char* status_output(const char* section);
 
 /// status_get with cache and source in place of this thread's status_cache
