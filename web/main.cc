@@ -111,16 +111,16 @@ void find_read_only_reason(long size, bool secret_loaded, const char* secret_why
   static check_findings settings_access;
   if (size < 0) {
     snprintf(why, room, "the settings file could not be read");
+    return;
+  }
+  write_obstacle(SETTINGS_PATH, why, room);
+  if (why[0] != '\0') return;
+  if (check_root_only(SETTINGS_PATH, "the settings file",
+                      "decide when the router sleeps and when it wakes", &settings_access) > 0) {
+    snprintf(why, room, "%s", settings_access.warnings[0].text);
   } else if (!secret_loaded) {
     snprintf(why, room, "%s", secret_why);
-  } else if (check_root_only(SETTINGS_PATH, "the settings file",
-                             "decide when the router sleeps and when it wakes",
-                             &settings_access) > 0) {
-    snprintf(why, room, "%s", settings_access.warnings[0].text);
-  } else {
-    write_obstacle(SETTINGS_PATH, why, room);
   }
-  state.read_only = why[0] != '\0';
 }
 
 bool read_body(size_t length) {
@@ -306,6 +306,7 @@ int main() {
   const long size = load_file(check);
   state.report = &report;
   find_read_only_reason(size, secret_loaded, secret_why);
+  state.read_only = state.read_only_why[0] != '\0';
   if (secret_loaded) token_for(secret, user, state.hash, state.token);
   int status = 200;
   if (posted) {

@@ -5,7 +5,7 @@
 set -euo pipefail
 source tests/lib.sh
 need_build_packages
-need_packages busybox chromium chromium-driver python3-selenium strace util-linux nodejs
+need_packages busybox chromium chromium-driver python3-selenium strace util-linux faketime nodejs
 # Debian's nodejs comes without npm; other builds of it bring their own.
 command -v npm >/dev/null || need_packages npm
 

@@ -261,6 +261,56 @@ def attacks():
     check(out.startswith(b"Status: 403"), "no REMOTE_USER: the program answers 403")
 
 
+def refusals_to_write():
+    """Read-only where the program cannot write, or where others could."""
+    status, _, page = request("GET")
+    fields = form_of(page)
+    before = read(SETTINGS)
+    os.chmod(SETTINGS, 0o646)
+    status, _, text = post_form(dict(fields, MOD_DORMIX_SLEEP_TIME0_HOUR="3"))
+    _, _, page = request("GET")
+    os.chmod(SETTINGS, 0o640)
+    check(status == 403 and "writable by everyone" in text and read(SETTINGS) == before,
+          f"a settings file others can write: the save is refused ({status})")
+    check("Read-only:" in page and "Save and restart" not in page,
+          "and the page is read-only and says why")
+    os.chmod("/opt/dormix/etc", 0o775)
+    status, _, text = post_form(dict(fields, MOD_DORMIX_SLEEP_TIME0_HOUR="3"))
+    os.chmod("/opt/dormix/etc", 0o755)
+    check(status == 403 and "a directory above" in text and read(SETTINGS) == before,
+          f"a directory above it that its group can write: refused ({status})")
+    os.chmod(SETTINGS, 0o644)
+    env = {"REQUEST_METHOD": "GET", "REMOTE_USER": USER, "PATH": "/usr/bin:/bin"}
+    page = subprocess.run(["setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups",
+                           f"{SCRATCH}/dormix-web"], env=env, capture_output=True).stdout.decode()
+    os.chmod(SETTINGS, 0o640)
+    check(page.startswith("Status: 200") and "Read-only:" in page and "cannot write" in page,
+          "run as another user the page is read-only and says why")
+
+
+def week_across_daylight_saving():
+    """The plan of a week in which the clocks go forward, at the program's clock."""
+    saved = read(SETTINGS)
+    with open(SETTINGS, "wb") as f:
+        f.write(b"MOD_DORMIX_SLEEP_TIME0_ENABLED=1\nMOD_DORMIX_SLEEP_TIME0_HOUR=2\n"
+                b"MOD_DORMIX_SLEEP_TIME0_MINUTE=30\nMOD_DORMIX_WAKEUP_DELAY0_ENABLED=1\n"
+                b"MOD_DORMIX_WAKEUP_DELAY0_SECOND=600\n")
+    env = {"REQUEST_METHOD": "GET", "REMOTE_USER": USER, "TZ": "Europe/Berlin",
+           "PATH": "/usr/bin:/bin"}
+    page = subprocess.run(["faketime", "2026-03-26 12:00:00", f"{SCRATCH}/dormix-web"], env=env,
+                          capture_output=True).stdout.decode()
+    with open(SETTINGS, "wb") as f:
+        f.write(saved)
+    rows = re.findall(r"<tr><td>([^<]*)</td><td><code>([^<]*)</code>", page)
+    days = [when for when, _ in rows]
+    check(len(rows) == 7 and "2026-03-29 03:00:00 CEST" in days and
+          "2026-03-28 02:30:00 CET" in days and "2026-03-30 02:30:00 CEST" in days,
+          f"the week across the change to summer time: {days}")
+    check(all(command == "/usr/sbin/lpm -i 600" for _, command in rows),
+          "each firing with its lpm command line")
+    check("daylight-saving" in page, "and the checker's daylight-saving warning")
+
+
 def kill_at_each_step():
     """SIGKILL at each system call of the save, entered but not yet done: the
     file is then the old one or the new one, whole."""
@@ -466,6 +516,8 @@ def main():
         check(daemon_pid() > 0 and started_count() >= 0, f"the daemon runs as pid {daemon_pid()}")
         browse()
         attacks()
+        refusals_to_write()
+        week_across_daylight_saving()
         kill_at_each_step()
     finally:
         subprocess.run(["/etc/init.d/dormix", "stop"], stdout=subprocess.DEVNULL)
