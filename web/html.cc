@@ -1,9 +1,13 @@
 #include "web/html.h"
 
 #include <cstdarg>
+#include <cstring>
 
 void put_text(FILE* out, const char* text) {
-  for (const char* c = text; *c != '\0'; ++c) {
+  for (const char* c = text; *c != '\0';) {
+    const size_t plain = strcspn(c, "&<>\"'");
+    fwrite(c, 1, plain, out);
+    c += plain;
     switch (*c) {
       case '&':
         fputs("&amp;", out);
@@ -21,8 +25,9 @@ void put_text(FILE* out, const char* text) {
         fputs("&#39;", out);
         break;
       default:
-        fputc(*c, out);
+        return;
     }
+    ++c;
   }
 }
 

@@ -43,8 +43,6 @@ parsed_form form;
 const char* environment(const char* name) { return getenv(name); }
 
 void put_headers(int status, const char* reason, const char* type) {
-  char style_source[64];
-  page_style_source(style_source);
   printf(
       "Status: %d %s\r\n"
       "Content-Type: %s\r\n"
@@ -54,7 +52,7 @@ void put_headers(int status, const char* reason, const char* type) {
       "X-Content-Type-Options: nosniff\r\n"
       "Referrer-Policy: no-referrer\r\n"
       "Cache-Control: no-store\r\n\r\n",
-      status, reason, type, style_source);
+      status, reason, type, PAGE_STYLE_SOURCE);
 }
 
 int refuse(int status, const char* reason, const char* text) {

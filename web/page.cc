@@ -328,9 +328,7 @@ void put_now(const page_state& state, FILE* out) {
 
 }  // namespace
 
-const char* page_style() { return STYLE; }
-
-void page_style_source(char out[64]) {
+void page_style_hash_source(char out[64]) {
   uint8_t digest[SHA256_SIZE];
   sha256(STYLE, strlen(STYLE), digest);
   char encoded[48];

@@ -9,6 +9,7 @@
 #include "web/editor.h"
 #include "web/form.h"
 #include "web/html.h"
+#include "web/page.h"
 #include "web/rewrite.h"
 #include "web/sha256.h"
 
@@ -165,13 +166,23 @@ TEST(WebForm, FieldsAndErrors) {
   }
 }
 
+TEST(WebHtml, TheStylesHashIsTheOneThePolicyNames) {
+  char computed[64];
+  page_style_hash_source(computed);
+  EXPECT_STREQ(computed, PAGE_STYLE_SOURCE) << "set PAGE_STYLE_SOURCE in web/page.h";
+}
+
 TEST(WebHtml, EscapesEveryMarkupCharacter) {
   char buffer[256] = {};
   FILE* out = fmemopen(buffer, sizeof buffer, "w");
   ASSERT_NE(out, nullptr);
   put_text(out, "<script>\"a\" & 'b'</script>\xc3\xa4");
+  put_text(out, "");
+  put_text(out, "&&x>");
   fclose(out);
-  EXPECT_STREQ(buffer, "&lt;script&gt;&quot;a&quot; &amp; &#39;b&#39;&lt;/script&gt;\xc3\xa4");
+  EXPECT_STREQ(
+      buffer,
+      "&lt;script&gt;&quot;a&quot; &amp; &#39;b&#39;&lt;/script&gt;\xc3\xa4&amp;&amp;x&gt;");
 }
 
 TEST(WebRewrite, KeepsEveryOtherByte) {
