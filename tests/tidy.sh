@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# clang-tidy over the sources of the daemon and of the settings checker with
+# clang-tidy over the sources of the daemon, the settings checker and page with
 # the repository's .clang-tidy, using the compile commands of the asan build
 # (configure it first: cmake --preset asan). Any finding fails.
 # Usage: tests/tidy.sh [BUILD_DIR]   (default build/asan)
@@ -12,7 +12,7 @@ if [ ! -f "$build/compile_commands.json" ]; then
   echo "tidy: $build/compile_commands.json missing; run cmake --preset asan first" >&2
   exit 2
 fi
-mapfile -t sources < <(find daemon settings device datetime tools/check -name '*.cc' | sort)
+mapfile -t sources < <(find daemon settings device datetime tools/check web -name '*.cc' | sort)
 echo "tidy: ${#sources[@]} files with $($tidy --version | grep -o 'version [0-9.]*')"
 # g++'s sanitizer flags mean nothing to clang's analysis; the rest is shared.
 printf '%s\0' "${sources[@]}" |

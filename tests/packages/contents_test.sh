@@ -34,7 +34,7 @@ fi
 [[ -f $scratch/root/opt/dormix/etc/settings.sample ]] || fail "no settings sample"
 [[ -e $scratch/root/opt/dormix/etc/settings ]] &&
   fail "a live settings file is shipped: an upgrade would overwrite the operator's"
-for page in man8/dormix.8 man8/dormix-check.8 man5/dormix-settings.5; do
+for page in man8/dormix.8 man8/dormix-check.8 man8/dormix-web.8 man5/dormix-settings.5; do
   [[ -f $scratch/root/usr/share/man/$page.gz ]] || fail "no compressed $page"
 done
 [[ -z $(find "$scratch/root/usr/share/man" -type f ! -name '*.gz') ]] || fail "uncompressed man pages"
@@ -45,8 +45,10 @@ dpkg-deb -c "$package" | awk '$2 != "root/root" { print }' | grep . && fail "fil
 
 # Hardening from dpkg-buildflags: bind-now with RELRO, fortified calls, and on
 # amd64 the stack protector (left out on armhf for the daemon's size).
-for program in dormix dormix-check; do
+[[ -x $scratch/root/usr/lib/cgi-bin/dormix-web ]] || fail "no /usr/lib/cgi-bin/dormix-web"
+for program in dormix dormix-check dormix-web; do
   binary=$sbin/$program
+  [[ $program == dormix-web ]] && binary=$scratch/root/usr/lib/cgi-bin/$program
   dynamic=$(readelf -dW "$binary")
   segments=$(readelf -lW "$binary")
   symbols=$(readelf --dyn-syms -W "$binary")

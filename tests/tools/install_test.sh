@@ -24,8 +24,10 @@ install_tree
 expected=(
   "755 usr/sbin/dormix"
   "755 usr/sbin/dormix-check"
+  "755 usr/lib/cgi-bin/dormix-web"
   "644 usr/share/man/man8/dormix.8"
   "644 usr/share/man/man8/dormix-check.8"
+  "644 usr/share/man/man8/dormix-web.8"
   "644 usr/share/man/man5/dormix-settings.5"
   "644 opt/dormix/etc/settings.sample"
   "644 opt/dormix/etc/settings"

@@ -11,7 +11,7 @@ source_dir=$1
 man_dir=$source_dir/man
 source "$(dirname "$0")/test_lib.sh"
 
-for page in dormix.8 dormix-check.8 dormix-settings.5; do
+for page in dormix.8 dormix-check.8 dormix-web.8 dormix-settings.5; do
   file=$man_dir/$page
   warnings=$(groff -man -ww -z "$file" 2>&1)
   [[ -z $warnings ]] || fail "groff warns about $page: $warnings"

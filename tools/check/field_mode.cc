@@ -19,8 +19,8 @@
 namespace {
 
 constexpr useconds_t WATCH_PAUSE_US = 250000;
-constexpr int LINE_SIZE = 512;
-constexpr int VIEW_LINES = 2 + BINARY_INPUT_COUNT;
+constexpr int LINE_SIZE = FIELD_LINE_SIZE;
+constexpr int VIEW_LINES = FIELD_VIEW_LINES;
 
 volatile sig_atomic_t stop_watching = 0;
 
@@ -83,21 +83,10 @@ void describe_input(const field_view& view, const sleep_config& config, int n, c
   }
 }
 
-void describe_view(const field_view& view, const sleep_config& config,
-                   char lines[VIEW_LINES][LINE_SIZE]) {
-  describe_status(view, lines[0]);
-  describe_gpio(view, lines[1]);
-  for (int n = 0; n < BINARY_INPUT_COUNT; ++n) describe_input(view, config, n, lines[2 + n]);
-}
-
 int print_file_warnings(const check_report& report, FILE* out) {
   static check_findings access_findings;
   access_findings = check_findings{};
-  check_root_only(report.path, "the settings file",
-                  "decide when the router sleeps and when it wakes", &access_findings);
-  check_root_only(LPM_PATH, "the low-power tool", "have root run their commands", &access_findings);
-  check_root_only(STATUS_TOOL_PATH, "the status tool", "have root run their commands",
-                  &access_findings);
+  check_trusted_files(report.path, &access_findings);
   for (int i = 0; i < access_findings.warning_count; ++i) {
     fprintf(out, "warning: %s [%s]\n", access_findings.warnings[i].text,
             access_findings.warnings[i].code);
@@ -113,7 +102,7 @@ void watch(const check_report& report, const field_platform& platform, field_vie
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
   static char shown[VIEW_LINES][LINE_SIZE];
-  describe_view(*view, report.config, shown);
+  describe_field_view(*view, report.config, shown);
   static field_view next;
   while (stop_watching == 0) {
     usleep(WATCH_PAUSE_US);
@@ -121,7 +110,7 @@ void watch(const check_report& report, const field_platform& platform, field_vie
     observe_field(report.config, platform, view, &next);
     *view = next;
     char lines[VIEW_LINES][LINE_SIZE];
-    describe_view(*view, report.config, lines);
+    describe_field_view(*view, report.config, lines);
     char when[48];
     format_local_moment(time(nullptr), when);
     for (int i = 0; i < VIEW_LINES; ++i) {
@@ -135,17 +124,36 @@ void watch(const check_report& report, const field_platform& platform, field_vie
 
 }  // namespace
 
+field_platform router_field_platform() {
+  return field_platform{nullptr,           router_ports_output,      router_input_present,
+                        router_input_read, router_monotonic_seconds, router_gpio_exists};
+}
+
+void describe_field_view(const field_view& view, const sleep_config& config,
+                         char lines[FIELD_VIEW_LINES][FIELD_LINE_SIZE]) {
+  describe_status(view, lines[0]);
+  describe_gpio(view, lines[1]);
+  for (int n = 0; n < BINARY_INPUT_COUNT; ++n) describe_input(view, config, n, lines[2 + n]);
+}
+
+int check_trusted_files(const char* settings_path, check_findings* findings) {
+  return check_root_only(settings_path, "the settings file",
+                         "decide when the router sleeps and when it wakes", findings) +
+         check_root_only(LPM_PATH, "the low-power tool", "have root run their commands", findings) +
+         check_root_only(STATUS_TOOL_PATH, "the status tool", "have root run their commands",
+                         findings);
+}
+
 int run_field_check(const check_report& report, bool watch_changes, FILE* out) {
   char when[48];
   format_local_moment(report.at, when);
   fprintf(out, "dormix-check: %s on this router at %s\n", report.path, when);
   print_time_zone(report.zone, out);
-  const field_platform platform{nullptr,           router_ports_output,      router_input_present,
-                                router_input_read, router_monotonic_seconds, router_gpio_exists};
+  const field_platform platform = router_field_platform();
   static field_view view;
   observe_field(report.config, platform, nullptr, &view);
   char lines[VIEW_LINES][LINE_SIZE];
-  describe_view(view, report.config, lines);
+  describe_field_view(view, report.config, lines);
   for (const auto& line : lines) fprintf(out, "%s\n", line);
   if (report.call_now.runs) {
     fprintf(out, "a firing now runs: %s\n", report.call_now.command);

@@ -8,6 +8,7 @@
 #include "device/status.h"
 #include "tools/check/clock_rule.h"
 #include "tools/check/output.h"
+#include "tools/check/rule_words.h"
 
 namespace {
 
@@ -45,77 +46,26 @@ void print_settings(const check_report& report, FILE* out) {
   }
 }
 
-const char* on_off(uint32_t value) { return value != 0 ? "on " : "off"; }
-
-void print_time_rule(const check_report& report, FILE* out) {
-  const sleep_config& config = report.config;
-  fprintf(out, "  time of day   %s  sleep time %02" PRIu32 ":%02" PRIu32,
-          on_off(config.sleep_time_enabled), config.sleep_time_hour, config.sleep_time_minute);
-  if (config.sleep_time_enabled == 0) {
-    fprintf(out, "\n");
-  } else if (!report.time_rule_fires_soon) {
-    fprintf(out, "; does not fire in the next two days\n");
-  } else {
-    char when[48];
-    format_local_moment(report.time_rule_next, when);
-    if (report.time_rule_call.runs) {
-      fprintf(out, "; next firing %s, running %s\n", when, report.time_rule_call.command);
-    } else {
-      fprintf(out, "; next firing %s, which only logs the no-wake-rule message\n", when);
-    }
-  }
+void print_rule(const rule_words& words, FILE* out) {
+  fprintf(out, "  %-14s", words.label);
+  if (words.switched) fprintf(out, "%s", words.on ? "on " : "off");
+  if (words.detail[0] != '\0') fprintf(out, "%s%s", words.switched ? "  " : "", words.detail);
+  fprintf(out, "\n");
 }
 
-void print_delay_rule(const check_report& report, FILE* out) {
-  const sleep_config& config = report.config;
-  fprintf(out, "  delay         %s  %" PRIu32 " s", on_off(config.sleep_delay_enabled),
-          config.sleep_delay_second);
-  if (config.sleep_delay_enabled == 0) {
-    fprintf(out, "\n");
-  } else if (static_cast<int32_t>(config.sleep_delay_second) < 0) {
-    fprintf(out, "; fires on the first cycle after start, then on every cycle\n");
-  } else {
+void print_rules(const check_report& report, FILE* out) {
+  rule_words rules[RULE_WORDS_MAX];
+  const int count = describe_rules(report, rules);
+  fprintf(out, "\nsleep rules:\n");
+  int i = 0;
+  for (; i < count && !rules[i].wake; ++i) print_rule(rules[i], out);
+  if (module_switch_ignored(report)) {
     fprintf(out,
-            "; fires once more than %" PRIu32
-            " s have passed since start, then on every cycle while the router is up\n",
-            config.sleep_delay_second);
+            "  (MOD_DORMIX_ENABLED is 0, but the daemon does not consult it: the rules "
+            "above apply as shown)\n");
   }
-}
-
-void print_input_rule(const check_report& report, int n, FILE* out) {
-  const sleep_config& config = report.config;
-  fprintf(out, "  input %d       ", n);
-  if (!report.present[n]) {
-    fprintf(out, "absent: its keys are not read\n");
-    return;
-  }
-  if (!report.inputs_read[n]) {
-    fprintf(out, "present, but input 0 is absent, so the daemon never looks at it\n");
-    return;
-  }
-  const int32_t hold = input_hold(config.sleep_bin_second[n]);
-  fprintf(out, "%s  level %" PRIu32 " held %" PRId32 " s", on_off(config.sleep_bin_enabled[n]),
-          config.sleep_bin_state[n], hold);
-  if (config.sleep_bin_enabled[n] == 0) {
-    fprintf(out, "\n");
-  } else if (hold < 0) {
-    fprintf(out, "; fires as soon as the level is seen, then on every cycle while it holds\n");
-  } else {
-    fprintf(out,
-            "; fires %" PRId32 " to %" PRId32
-            " s after the level is first seen, then on every cycle while it holds\n",
-            hold - 1, hold);
-  }
-}
-
-void print_wake_rules(const check_report& report, FILE* out) {
-  const sleep_config& config = report.config;
   fprintf(out, "\nwake-up:\n");
-  fprintf(out, "  binary input  %s\n", on_off(config.wakeup_bin_enabled));
-  fprintf(out, "  delay         %s  %" PRIu32 " s\n", on_off(config.wakeup_delay_enabled),
-          config.wakeup_delay_second);
-  fprintf(out, "  clock time    %s  %02" PRIu32 ":%02" PRIu32 "\n",
-          on_off(config.wakeup_time_enabled), config.wakeup_time_hour, config.wakeup_time_minute);
+  for (; i < count; ++i) print_rule(rules[i], out);
   char when[48];
   format_local_moment(report.at, when);
   if (report.call_now.runs) {
@@ -182,21 +132,7 @@ void print_text(const check_report& report, bool quiet, FILE* out) {
   print_time_zone(report.zone, out);
   print_inputs(report, out);
   print_settings(report, out);
-  fprintf(out, "\nsleep rules:\n");
-  print_time_rule(report, out);
-  print_delay_rule(report, out);
-  for (int n = 0; n < BINARY_INPUT_COUNT; ++n) print_input_rule(report, n, out);
-  const sleep_config& config = report.config;
-  bool rule_on = config.sleep_time_enabled != 0 || config.sleep_delay_enabled != 0;
-  for (int n = 0; n < BINARY_INPUT_COUNT; ++n) {
-    rule_on = rule_on || (report.inputs_read[n] && config.sleep_bin_enabled[n] != 0);
-  }
-  if (config.enabled == 0 && rule_on) {
-    fprintf(out,
-            "  (MOD_DORMIX_ENABLED is 0, but the daemon does not consult it: the rules "
-            "above apply as shown)\n");
-  }
-  print_wake_rules(report, out);
+  print_rules(report, out);
   const int total = warning_total(report.findings);
   fprintf(out, "\n");
   print_warnings(report, out);

@@ -88,12 +88,17 @@ void check_daylight_saving(check_report* report) {
   for (int i = 0; i < count; ++i) check_clock_change(report, changes[i], line);
 }
 
+int time_rule_firings(const check_report& report, time_t from, time_t to, time_t* firings,
+                      int max) {
+  if (report.config.sleep_time_enabled == 0) return 0;
+  return replay_time_rule(report.sleep_tod, from, to, lpm_sleep_length, &report.config, firings,
+                          max);
+}
+
 void find_next_time_firing(check_report* report) {
-  if (report->config.sleep_time_enabled == 0) return;
   time_t firing = 0;
   report->time_rule_fires_soon =
-      replay_time_rule(report->sleep_tod, report->at, report->at + 2 * DAY + HOUR, lpm_sleep_length,
-                       &report->config, &firing, 1) > 0;
+      time_rule_firings(*report, report->at, report->at + 2 * DAY + HOUR, &firing, 1) > 0;
   if (!report->time_rule_fires_soon) return;
   report->time_rule_next = firing;
   report->time_rule_call = lpm_call_at(report->config, seconds_of_day_at(firing));

@@ -6,6 +6,11 @@
 
 inline constexpr const char* WARN_DST = "daylight-saving";
 
+/// The time-of-day rule's firings in [from, to) as the daemon, started at
+/// from with the report's settings, would fire it: up to max stored, the
+/// total returned. None when the rule is off.
+int time_rule_firings(const check_report& report, time_t from, time_t to, time_t* firings, int max);
+
 /// Fills the next firing within two days of report->at, and its call.
 void find_next_time_firing(check_report* report);
 

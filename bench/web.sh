@@ -1,0 +1,77 @@
+#!/usr/bin/env bash
+# The settings page's figures: the stripped size of dormix-web on each target
+# (release build, MinSizeRel), and the CPU time of one page load on this
+# machine (user + system time of the program, averaged over LOADS loads of
+# the page for a sample settings file, in a private mount namespace).
+# Builds dormix-web alone in build/footprint-web/TARGET.
+# Usage: bench/web.sh [TARGET]...   (default: all seven; LOADS=200)
+# Exit status 1 if a target is over its size budget.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+source tests/lib.sh
+need_build_packages
+need_packages binutils g++-arm-linux-gnueabihf g++-aarch64-linux-gnu g++-arm-linux-gnueabi \
+  util-linux python3
+need_foreign_architecture armhf armel arm64
+need_packages musl-dev musl-dev:armhf musl-dev:armel musl-dev:arm64
+
+declare -A toolchain=(
+  [x86-64]=""
+  [armhf]=cmake/toolchains/arm-linux-gnueabihf.cmake
+  [arm64]=cmake/toolchains/aarch64-linux-gnu.cmake
+  [x86-64-static]=cmake/toolchains/musl-x86-64.cmake
+  [armhf-static]=cmake/toolchains/musl-armhf.cmake
+  [armel-static]=cmake/toolchains/musl-armel.cmake
+  [arm64-static]=cmake/toolchains/musl-arm64.cmake)
+declare -A strip_tool=([x86-64]=strip [armhf]=arm-linux-gnueabihf-strip [arm64]=aarch64-linux-gnu-strip
+  [x86-64-static]=strip [armhf-static]=arm-linux-gnueabihf-strip
+  [armel-static]=arm-linux-gnueabi-strip [arm64-static]=aarch64-linux-gnu-strip)
+# Stripped size budgets in bytes; targets without one are reported only.
+declare -A budget=([armhf-static]=98304)
+
+targets=("$@")
+[[ ${#targets[@]} -eq 0 ]] && targets=(x86-64 armhf arm64 x86-64-static armhf-static armel-static arm64-static)
+
+echo "| target | stripped bytes | budget |"
+echo "|---|---|---|"
+over=0
+for target in "${targets[@]}"; do
+  dir=build/footprint-web/$target
+  configure=(-S . -B "$dir" -DCMAKE_BUILD_TYPE=MinSizeRel -DDORMIX_TESTS=OFF -DDORMIX_TOOLS=ON)
+  [[ -n ${toolchain[$target]} ]] && configure+=("-DCMAKE_TOOLCHAIN_FILE=$PWD/${toolchain[$target]}")
+  mkdir -p build/footprint-web
+  if ! { cmake "${configure[@]}" && cmake --build "$dir" --target dormix-web -j 2; } >"$dir.log" 2>&1; then
+    cat "$dir.log" >&2
+    echo "web: building dormix-web for $target failed" >&2
+    exit 1
+  fi
+  "${strip_tool[$target]}" -o "$dir/dormix-web.stripped" "$dir/web/dormix-web"
+  size=$(stat -c %s "$dir/dormix-web.stripped")
+  limit=${budget[$target]:-}
+  verdict=${limit:+"$limit"}
+  if [[ -n $limit && $size -gt $limit ]]; then
+    verdict="$limit: OVER"
+    over=1
+  fi
+  echo "| $target | $size | ${verdict:-none} |"
+done
+
+# CPU time per page load, host build: the whole program, from exec to exit.
+cmake --preset default >/dev/null
+cmake --build --preset default --target dormix-web >/dev/null
+unshare --mount /usr/bin/python3 - "${LOADS:-200}" <<'PYTHON'
+import os, resource, subprocess, sys
+loads = int(sys.argv[1])
+subprocess.run(["mount", "--make-rprivate", "/"], check=True)
+subprocess.run(["mount", "-t", "tmpfs", "-o", "mode=755", "tmpfs", "/opt"], check=True)
+os.makedirs("/opt/dormix/etc")
+with open("packaging/settings.sample", "rb") as sample, open("/opt/dormix/etc/settings", "wb") as f:
+    f.write(sample.read())
+env = {"REQUEST_METHOD": "GET", "REMOTE_USER": "admin", "HTTP_HOST": "router", "TZ": "Europe/Berlin"}
+for _ in range(loads):
+    subprocess.run(["build/default/web/dormix-web"], env=env, stdout=subprocess.DEVNULL, check=True)
+used = resource.getrusage(resource.RUSAGE_CHILDREN)
+per_load = (used.ru_utime + used.ru_stime) / loads * 1000
+print(f"CPU time per page load (x86-64 host, default build, {loads} loads): {per_load:.2f} ms")
+PYTHON
+exit $over
