@@ -8,6 +8,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "daemon/time_zone.h"
 #include "tools/check/field_mode.h"
 #include "tools/check/root_only.h"
 #include "web/editor.h"
@@ -293,7 +294,10 @@ int main() {
   }
   const char* user = request.remote_user != nullptr ? request.remote_user : "";
   state.user = user;
-  const check_request check{SETTINGS_PATH, time(nullptr), false, {}};
+  // The daemon's zone, chosen as it chooses it, before any local time is read.
+  static char* zone_environment[ENVIRONMENT_CAPACITY * 8];
+  const time_zone_choice zone = use_system_time_zone(zone_environment, ENVIRONMENT_CAPACITY * 8);
+  const check_request check{SETTINGS_PATH, time(nullptr), false, {}, zone};
   unsigned char secret[SECRET_SIZE];
   char secret_why[256];
   const bool secret_loaded = load_secret(secret, secret_why, sizeof secret_why);

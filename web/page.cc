@@ -8,6 +8,7 @@
 #include "daemon/wakeup.h"
 #include "tools/check/clock_rule.h"
 #include "tools/check/lpm_call.h"
+#include "tools/check/output.h"
 #include "tools/check/rule_words.h"
 #include "tools/check/time_rule_firings.h"
 #include "web/fields.h"
@@ -266,6 +267,10 @@ void put_rules(const check_report& report, FILE* out) {
 
 void put_week(const check_report& report, FILE* out) {
   fputs("<h3>The time-of-day rule in the next 7 days</h3>", out);
+  fputs("<p>", out);
+  put_textf(out, "In the daemon's time zone, %s (from %s).", time_zone_text(report.zone),
+            time_zone_source_name(report.zone.source));
+  fputs("</p>", out);
   static time_t firings[PLAN_MAX_FIRINGS];
   const int total =
       time_rule_firings(report, report.at, report.at + PLAN_SECONDS, firings, PLAN_MAX_FIRINGS);
