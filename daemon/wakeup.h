@@ -2,7 +2,7 @@
 // arithmetic only, shared by the daemon and the settings checker.
 #pragma once
 
-#include <cstdint>
+#include <stdint.h>
 
 #include "settings/settings.h"
 

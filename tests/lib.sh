@@ -1,4 +1,23 @@
-# Shared by the test stages: installs Debian packages that are missing.
+# Shared by the test stages and the shell tests: package installs, the
+# simulator, and counting failures.
+
+# fail MESSAGE: reports a failure and counts it; the test goes on.
+failures=0
+fail() {
+  echo "FAIL: $*" >&2
+  failures=$((failures + 1))
+}
+
+# finish NAME: exits 1 if anything failed, else says NAME passed.
+finish() {
+  if [[ $failures -ne 0 ]]; then
+    echo "$failures failures" >&2
+    exit 1
+  fi
+  echo "$1 passed"
+}
+
+# Installs Debian packages that are missing.
 # Usage: need_packages NAME...
 need_packages() {
   local missing=()
@@ -51,4 +70,14 @@ need_foreign_architecture() {
   [ "$added" -eq 0 ] && return 0
   apt-get -o DPkg::Lock::Timeout=600 update -qq >/dev/null || return 1
   export DORMIX_APT_UPDATED=1
+}
+
+# The host's simulator (build/default/simulator/dormix-sim), built if missing.
+# Usage: need_simulator; then "$simulator" ...
+need_simulator() {
+  simulator=build/default/simulator/dormix-sim
+  [[ -x $simulator ]] && return 0
+  need_packages libfuse3-dev fuse3 pkg-config
+  cmake --preset default >/dev/null
+  cmake --build --preset default --target dormix-sim
 }

@@ -1,6 +1,6 @@
 #include "tools/check/clock_rule.h"
 
-#include <cstdio>
+#include <stdio.h>
 
 #include "daemon/controller.h"
 #include "daemon/time_of_day.h"

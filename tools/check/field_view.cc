@@ -1,7 +1,7 @@
 #include "tools/check/field_view.h"
 
-#include <cstdio>
-#include <cstring>
+#include <stdio.h>
+#include <string.h>
 
 #include "daemon/controller.h"
 

@@ -3,8 +3,8 @@
 // rule's level matches.
 #pragma once
 
-#include <cstddef>
-#include <cstdint>
+#include <stddef.h>
+#include <stdint.h>
 
 #include "settings/settings.h"
 

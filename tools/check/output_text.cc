@@ -1,6 +1,6 @@
-#include <cinttypes>
-#include <cstdlib>
-#include <cstring>
+#include <inttypes.h>
+#include <stdlib.h>
+#include <string.h>
 
 #include "daemon/controller.h"
 #include "daemon/wakeup.h"
