@@ -29,9 +29,7 @@ void usage(FILE* out) {
       "Runs the daemon on a simulated router for each scenario, prints the timeline and\n"
       "checks the expectations. Exit status: 0 all passed (skips allowed), 1 an\n"
       "expectation failed, 2 bad usage or scenario, 77 nothing could run here.\n"
-      "--results appends one line per scenario to FILE, for programs to read:\n"
-      "  scenario NAME pass|fail|skip SECONDS\n"
-      "  figures NAME SECONDS STATUS_RUNS GPIO_OPENS LEVEL_REQUESTS   (each run that ended)\n",
+      "--results FILE appends fixed-format result lines for programs (see README.md).\n",
       out);
 }
 
