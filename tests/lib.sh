@@ -1,5 +1,5 @@
-# Shared by the test stages and the shell tests: package installs, the
-# simulator, and counting failures.
+# Shared by the test stages and the shell tests: package installs and
+# counting failures.
 
 # fail MESSAGE: reports a failure and counts it; the test goes on.
 failures=0
@@ -70,14 +70,4 @@ need_foreign_architecture() {
   [ "$added" -eq 0 ] && return 0
   apt-get -o DPkg::Lock::Timeout=600 update -qq >/dev/null || return 1
   export DORMIX_APT_UPDATED=1
-}
-
-# The host's simulator (build/default/simulator/dormix-sim), built if missing.
-# Usage: need_simulator; then "$simulator" ...
-need_simulator() {
-  simulator=build/default/simulator/dormix-sim
-  [[ -x $simulator ]] && return 0
-  need_packages libfuse3-dev fuse3 pkg-config
-  cmake --preset default >/dev/null
-  cmake --build --preset default --target dormix-sim
 }

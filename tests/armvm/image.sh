@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
 # Builds a test guest's base image from Debian packages of one architecture
-# (armhf: ARMv7, arm64: AArch64): the kernel (with fuse.ko and overlay.ko),
+# (armhf: ARMv7, arm64: AArch64, amd64: x86-64): the kernel (with fuse.ko and overlay.ko),
 # busybox and the C and C++ run-time libraries, packed as a gzip-compressed
 # initramfs. Downloads and the image are kept in CACHE_DIR/<key>, the key
 # naming every package version, so a second run reuses them. Prints the
 # directory holding "vmlinuz" and "base.cpio.gz".
-# Usage: tests/armvm/image.sh CACHE_DIR armhf|arm64
+# Usage: tests/armvm/image.sh CACHE_DIR armhf|arm64|amd64
 set -euo pipefail
 cache_root=$1
 arch=$2
@@ -14,7 +14,8 @@ here=$(cd "$(dirname "$0")" && pwd)
 case $arch in
   armhf) flavour=armmp-lpae triplet=arm-linux-gnueabihf ;;
   arm64) flavour=arm64 triplet=aarch64-linux-gnu ;;
-  *) echo "image: no guest for architecture '$arch' (armhf, arm64)" >&2; exit 2 ;;
+  amd64) flavour=amd64 triplet=x86_64-linux-gnu ;;
+  *) echo "image: no guest for architecture '$arch' (armhf, arm64, amd64)" >&2; exit 2 ;;
 esac
 # The kernel is found through the meta package, which names the actual one.
 kernel_package=$(apt-cache depends --no-recommends --no-suggests "linux-image-$flavour:$arch" |

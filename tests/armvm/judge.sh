@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Judges an ARM test guest's console output from the fixed-format lines its
+# Judges a test guest's console output from the fixed-format lines its
 # init writes (see tests/armvm/init): prints what the guest reported and
 # exits 1 unless the guest booted and finished, every script in
 # tests/armvm/checks/ ran and its checks passed, every unit test program

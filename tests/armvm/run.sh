@@ -1,15 +1,15 @@
 #!/usr/bin/env bash
-# Boots an ARM test guest of one architecture (armhf: ARMv7 under
-# qemu-system-arm; arm64: AArch64 under qemu-system-aarch64) with a glibc
-# build's simulator and unit test programs, a static dormix-check for the
+# Boots a test guest of one architecture (armhf: ARMv7 under
+# qemu-system-arm; arm64: AArch64 under qemu-system-aarch64; amd64: x86-64
+# under qemu-system-x86_64) with a glibc build's simulator and unit test programs, a static dormix-check for the
 # checks in tests/armvm/checks/, and the daemons named; then judges what it
 # reports: every check, every unit test program and, for every daemon,
 # every scenario must pass, none skipped.
-# Usage: tests/armvm/run.sh CACHE_DIR armhf|arm64 BUILD_DIR CHECKER DAEMON_NAME=PATH...
+# Usage: tests/armvm/run.sh CACHE_DIR armhf|arm64|amd64 BUILD_DIR CHECKER DAEMON_NAME=PATH...
 #   e.g. tests/armvm/run.sh /var/cache/dormix-arm-vm arm64 build/arm64 \
 #          build/arm64-static/tools/check/dormix-check glibc=build/arm64/dormix
 # Environment: ARMVM_BOOT_TIMEOUT (s, default 120), ARMVM_TIMEOUT (s, default 1500),
-# ARMVM_LOG (console log, default BUILD_DIR/arm-vm-console.log), ARMVM_EXTRA
+# ARMVM_LOG (console log, default BUILD_DIR/ARCH-vm-console.log), ARMVM_EXTRA
 # (a busybox sh script the guest runs first, its output on the console: for
 # looking into a failure or taking measurements in the guest).
 set -euo pipefail
@@ -22,11 +22,12 @@ checker=$4
 shift 4
 boot_timeout=${ARMVM_BOOT_TIMEOUT:-120}
 run_timeout=${ARMVM_TIMEOUT:-1500}
-log=${ARMVM_LOG:-$build/arm-vm-console.log}
+log=${ARMVM_LOG:-$build/$arch-vm-console.log}
 case $arch in
-  armhf) machine=(qemu-system-arm -M virt -cpu cortex-a15) ;;
-  arm64) machine=(qemu-system-aarch64 -M virt -cpu cortex-a53) ;;
-  *) echo "$arch-vm: no guest for this architecture (armhf, arm64)" >&2; exit 2 ;;
+  armhf) machine=(qemu-system-arm -M virt -cpu cortex-a15) console=ttyAMA0 ;;
+  arm64) machine=(qemu-system-aarch64 -M virt -cpu cortex-a53) console=ttyAMA0 ;;
+  amd64) machine=(qemu-system-x86_64 -M pc -cpu max) console=ttyS0 ;;
+  *) echo "$arch-vm: no guest for this architecture (armhf, arm64, amd64)" >&2; exit 2 ;;
 esac
 say() { echo "$arch-vm: $*"; }
 
@@ -69,14 +70,14 @@ say "booting (console log: $log)"
 boot_started=$SECONDS
 "${machine[@]}" -smp 2 -m 512 -nographic -nic none -no-reboot \
   -kernel "$image_dir/vmlinuz" -initrd "$work/initrd" \
-  -append "console=ttyAMA0 quiet panic=-1 dormix.test_guest=1" </dev/null >"$log" 2>&1 &
+  -append "console=$console quiet panic=-1 dormix.test_guest=1" </dev/null >"$log" 2>&1 &
 qemu=$!
 outcome=""
 booted_after=""
 while kill -0 "$qemu" 2>/dev/null; do
   sleep 1
   elapsed=$((SECONDS - boot_started))
-  if [[ -z $booted_after ]] && grep -q '^@@dormix-vm booted' "$log"; then
+  if [[ -z $booted_after ]] && grep -q '@@dormix-vm booted' "$log"; then
     booted_after=$elapsed
     say "the guest's init started within $booted_after s of wall time"
   fi

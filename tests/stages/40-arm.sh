@@ -1,6 +1,6 @@
 # ARM routers: release builds for armhf and arm64 with their unit tests run on
 # the emulated CPU (qemu-user). The daemons run the simulated router's
-# scenarios in the ARM test guests (70-arm-vm), which qemu-user cannot match:
+# scenarios in the test guests (70-arm-vm), which qemu-user cannot match:
 # it fails the GPIO driver's requests and cannot fake the wall clock.
 set -euo pipefail
 source tests/lib.sh
