@@ -30,7 +30,7 @@ function(dormix_harden)
     target_compile_definitions(${target} PRIVATE "$<${optimised}:_FORTIFY_SOURCE=2>")
     # musl's static-pie start code never write-protects the RELRO range (see
     # cmake/toolchains/musl-static.cmake): there the flags would only pad.
-    if(NOT DORMIX_LIBSTDCXX_ON_MUSL)
+    if(NOT DORMIX_STATIC_MUSL)
       target_link_options(${target} PRIVATE "$<${optimised}:LINKER:-z,relro;LINKER:-z,now>")
     endif()
   endforeach()

@@ -1,7 +1,7 @@
 // The sleep rules and the poll cycle that evaluates them.
 #pragma once
 
-#include <cstdint>
+#include <stdint.h>
 
 #include "daemon/wakeup.h"
 #include "settings/settings.h"

@@ -1,9 +1,9 @@
 // dormix: puts the router to sleep when a configured condition occurs.
 #include <fcntl.h>
+#include <signal.h>
+#include <string.h>
 #include <syslog.h>
 #include <unistd.h>
-#include <csignal>
-#include <cstring>
 
 #include "daemon/controller.h"
 #include "daemon/enter_sleep.h"

@@ -1,7 +1,7 @@
 // The local wall-clock time of day, as the time-of-day rules see it.
 #pragma once
 
-#include <ctime>
+#include <time.h>
 
 /// Local seconds since midnight at `when`, 0..86399 (86400 on a leap second);
 /// 0 when the time cannot be broken down.

@@ -1,8 +1,8 @@
 #include "daemon/time_zone.h"
 
 #include <fcntl.h>
+#include <string.h>
 #include <unistd.h>
-#include <cstring>
 
 namespace {
 

@@ -1,6 +1,6 @@
 #include "daemon/wakeup.h"
 
-#include <cstdio>
+#include <stdio.h>
 
 namespace {
 constexpr uint32_t SECONDS_PER_DAY = 86400U;

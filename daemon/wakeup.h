@@ -3,7 +3,7 @@
 // only, shared by the daemon and the settings checker.
 #pragma once
 
-#include <cstdint>
+#include <stdint.h>
 
 #include "settings/settings.h"
 

@@ -1,9 +1,9 @@
 #include "device/binary_input.h"
 
 #include <fcntl.h>
+#include <stdio.h>
+#include <string.h>
 #include <sys/ioctl.h>
-#include <cstdio>
-#include <cstring>
 
 namespace {
 

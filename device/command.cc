@@ -1,12 +1,12 @@
 #include "device/command.h"
 
+#include <errno.h>
 #include <fcntl.h>
+#include <stdlib.h>
+#include <string.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
-#include <cerrno>
-#include <cstdlib>
-#include <cstring>
 
 thread_local int child_fds[3] = {-1, -1, -1};
 

@@ -1,8 +1,8 @@
 // Runs the router's tools as child processes with explicit argument lists.
 #pragma once
 
+#include <stdarg.h>
 #include <sys/types.h>
-#include <cstdarg>
 
 /// Most arguments passed to a tool after its path; further ones are dropped.
 inline constexpr int COMMAND_MAX_ARGUMENTS = 62;

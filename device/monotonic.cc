@@ -1,6 +1,6 @@
 #include "device/monotonic.h"
 
-#include <ctime>
+#include <time.h>
 
 int monotonic_seconds() {
   timespec now{};

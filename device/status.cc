@@ -1,10 +1,10 @@
 #include "device/status.h"
 
+#include <errno.h>
 #include <poll.h>
+#include <string.h>
 #include <sys/wait.h>
 #include <unistd.h>
-#include <cerrno>
-#include <cstring>
 
 #include "device/command.h"
 #include "device/monotonic.h"

@@ -1,7 +1,7 @@
 // Values from the router's status tool, with a short per-thread cache.
 #pragma once
 
-#include <cstdint>
+#include <stdint.h>
 
 inline constexpr const char* STATUS_TOOL_PATH = "/usr/bin/status";
 inline constexpr const char* STATUS_MISSING = "N/A";

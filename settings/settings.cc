@@ -1,7 +1,7 @@
 #include "settings/settings.h"
 
+#include <string.h>
 #include <strings.h>
-#include <cstring>
 
 namespace {
 

@@ -1,8 +1,8 @@
 // Settings file reader and the sleep configuration record.
 #pragma once
 
-#include <cstdint>
-#include <cstdio>
+#include <stdint.h>
+#include <stdio.h>
 
 inline constexpr const char* SETTINGS_PATH = "/opt/dormix/etc/settings";
 inline constexpr const char* SETTINGS_KEY_PREFIX = "MOD_DORMIX_";

@@ -1,5 +1,6 @@
 // dormix-sim: runs the unchanged daemon on a simulated router and checks
 // what it does against scenarios.
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -8,6 +9,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <string>
 #include <vector>
 
@@ -25,10 +27,11 @@ void usage(FILE* out) {
   fputs(
       "usage: dormix-sim [--daemon PATH] [--emulator \"CMD ARGS\"] [--wrap \"CMD ARGS\"]\n"
       "                  [--skip-needing faketime,gpio] [--guest-clock] [--quiet] [--verbose]\n"
-      "                  SCENARIO...\n"
+      "                  [--results FILE] SCENARIO...\n"
       "Runs the daemon on a simulated router for each scenario, prints the timeline and\n"
       "checks the expectations. Exit status: 0 all passed (skips allowed), 1 an\n"
-      "expectation failed, 2 bad usage or scenario, 77 nothing could run here.\n",
+      "expectation failed, 2 bad usage or scenario, 77 nothing could run here.\n"
+      "--results FILE appends fixed-format result lines for programs (see README.md).\n",
       out);
 }
 
@@ -132,6 +135,12 @@ int read_arguments(int argc, char** argv, command_line* line) {
       options.guest_clock = true;
     } else if (arg == "--verbose") {
       options.verbose = true;
+    } else if (arg == "--results" && has_value) {
+      options.results_fd = open(argv[++i], O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+      if (options.results_fd < 0) {
+        fprintf(stderr, "dormix-sim: %s: %s\n", argv[i], strerror(errno));
+        return EXIT_USAGE;
+      }
     } else if (arg == "--daemon" && has_value) {
       options.daemon_binary = argv[++i];
     } else if ((arg == "--emulator" || arg == "--wrap") && has_value) {
@@ -200,12 +209,27 @@ int run_child(const scenario& s, const run_options& options) {
   return RUN_FAILED;
 }
 
+double monotonic_seconds() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+}
+
+// The --results line of a scenario; nothing without --results.
+void write_result(int fd, const std::string& name, int result, double seconds) {
+  if (fd < 0) return;
+  const char* verdict = result == RUN_PASSED ? "pass" : result == RUN_UNAVAILABLE ? "skip" : "fail";
+  dprintf(fd, "scenario %s %s %.1f\n", name.c_str(), verdict, seconds);
+}
+
 // Runs or skips each scenario, prints the totals and returns the exit status.
 int run_all(const std::vector<scenario>& scenarios, const command_line& line) {
   int passed = 0, failed = 0, skipped_count = 0;
   for (const scenario& s : scenarios) {
     std::string reason = skip_reason(s, line.skipped, line.options);
+    const double started = monotonic_seconds();
     int result = reason.empty() ? run_child(s, line.options) : RUN_UNAVAILABLE;
+    write_result(line.options.results_fd, s.name, result, monotonic_seconds() - started);
     if (!reason.empty()) printf("SKIP  %s  (skipped: %s)\n", s.name.c_str(), reason.c_str());
     if (result == RUN_PASSED) {
       ++passed;

@@ -255,5 +255,7 @@ int run_scenario(const scenario& s, const run_options& options) {
   r.record.end = r.now();
   kill(r.init, SIGKILL);
   waitpid(r.init, nullptr, 0);
-  return report_verdicts(s, r.record, r.failed_setup, options.quiet) ? RUN_PASSED : RUN_FAILED;
+  return report_verdicts(s, r.record, r.failed_setup, options.quiet, options.results_fd)
+             ? RUN_PASSED
+             : RUN_FAILED;
 }

@@ -12,6 +12,7 @@ struct run_options {
   std::vector<std::string> wrapper;   // put before the emulator
   std::string libfaketime;            // preload library, "" when missing
   bool guest_clock = false;           // set the test guest's own wall clock
+  int results_fd = -1;                // --results: fixed-format result lines go here
   bool quiet = false;
   bool verbose = false;
 };

@@ -5,7 +5,8 @@
 
 #include "simulator/check.h"
 
-bool report_verdicts(const scenario& s, const run_record& record, bool failed_setup, bool quiet) {
+bool report_verdicts(const scenario& s, const run_record& record, bool failed_setup, bool quiet,
+                     int results_fd) {
   std::vector<verdict> verdicts = check_expectations(s, record);
   std::vector<verdict> invariants =
       check_invariants(record, s.lpm_descriptors, s.status_descriptors);
@@ -31,5 +32,9 @@ bool report_verdicts(const scenario& s, const run_record& record, bool failed_se
       passed ? "PASS" : "FAIL", s.name.c_str(), verdicts.size(), record.end, status_runs,
       gpio_opens, gpio_reads);
   fflush(stdout);
+  if (results_fd >= 0) {
+    dprintf(results_fd, "figures %s %.1f %d %d %d\n", s.name.c_str(), record.end, status_runs,
+            gpio_opens, gpio_reads);
+  }
   return passed;
 }

@@ -6,6 +6,7 @@
 #include "simulator/scenario.h"
 
 /// Checks the record against the scenario, prints the verdicts (only the
-/// failed ones when quiet) and the PASS or FAIL line. Returns whether the
-/// run passed.
-bool report_verdicts(const scenario& s, const run_record& record, bool failed_setup, bool quiet);
+/// failed ones when quiet) and the PASS or FAIL line, and writes the run's
+/// figures to results_fd unless it is -1. Returns whether the run passed.
+bool report_verdicts(const scenario& s, const run_record& record, bool failed_setup, bool quiet,
+                     int results_fd);

@@ -1,4 +1,23 @@
-# Shared by the test stages: installs Debian packages that are missing.
+# Shared by the test stages and the shell tests: package installs and
+# counting failures.
+
+# fail MESSAGE: reports a failure and counts it; the test goes on.
+failures=0
+fail() {
+  echo "FAIL: $*" >&2
+  failures=$((failures + 1))
+}
+
+# finish NAME: exits 1 if anything failed, else says NAME passed.
+finish() {
+  if [[ $failures -ne 0 ]]; then
+    echo "$failures failures" >&2
+    exit 1
+  fi
+  echo "$1 passed"
+}
+
+# Installs Debian packages that are missing.
 # Usage: need_packages NAME...
 need_packages() {
   local missing=()

@@ -1,8 +1,8 @@
 #include "web/editor.h"
 
-#include <cinttypes>
-#include <cstdio>
-#include <cstring>
+#include <inttypes.h>
+#include <stdio.h>
+#include <string.h>
 
 #include "tools/check/lint.h"
 #include "tools/check/value_checks.h"

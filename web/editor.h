@@ -2,7 +2,7 @@
 // and what the checker says about them. Functions over values only.
 #pragma once
 
-#include <cstddef>
+#include <stddef.h>
 
 #include "tools/check/report.h"
 #include "web/form.h"

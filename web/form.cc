@@ -1,8 +1,8 @@
 #include "web/form.h"
 
+#include <stdio.h>
+#include <string.h>
 #include <strings.h>
-#include <cstdio>
-#include <cstring>
 
 namespace {
 

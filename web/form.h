@@ -1,7 +1,7 @@
 // The page's requests: which are allowed, and the fields of a posted form.
 #pragma once
 
-#include <cstddef>
+#include <stddef.h>
 
 inline constexpr size_t FORM_MAX_BODY = 16384;
 inline constexpr int FORM_MAX_FIELDS = 24;

@@ -1,7 +1,7 @@
 #include "web/html.h"
 
-#include <cstdarg>
-#include <cstring>
+#include <stdarg.h>
+#include <string.h>
 
 void put_text(FILE* out, const char* text) {
   for (const char* c = text; *c != '\0';) {

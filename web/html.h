@@ -2,7 +2,7 @@
 // through put_text.
 #pragma once
 
-#include <cstdio>
+#include <stdio.h>
 
 /// Writes text with &, <, >, " and ' as character references, so that it
 /// is inert in element content and in quoted attribute values.

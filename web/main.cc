@@ -1,12 +1,12 @@
 // dormix-web: the settings page, run by the router's web server as a CGI
 // program. The analysis is dormix-check's; this program adds the form, the
 // safe save and the restart.
+#include <errno.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <time.h>
 #include <unistd.h>
-#include <cerrno>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <ctime>
 
 #include "daemon/time_zone.h"
 #include "tools/check/field_mode.h"

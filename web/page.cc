@@ -1,8 +1,8 @@
 #include "web/page.h"
 
-#include <cinttypes>
-#include <cstring>
-#include <ctime>
+#include <inttypes.h>
+#include <string.h>
+#include <time.h>
 
 #include "daemon/time_of_day.h"
 #include "daemon/wakeup.h"

@@ -2,8 +2,8 @@
 // the coming week and the router now.
 #pragma once
 
+#include <stdio.h>
 #include <sys/types.h>
-#include <cstdio>
 
 #include "tools/check/field_mode.h"
 #include "tools/check/report.h"

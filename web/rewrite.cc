@@ -1,7 +1,7 @@
 #include "web/rewrite.h"
 
-#include <cstdio>
-#include <cstring>
+#include <stdio.h>
+#include <string.h>
 
 namespace {
 

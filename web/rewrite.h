@@ -2,7 +2,7 @@
 // lines byte for byte, their order and their line ends.
 #pragma once
 
-#include <cstddef>
+#include <stddef.h>
 
 struct value_change {
   int line;           // 1-based line to rewrite; 0 appends the key at the end

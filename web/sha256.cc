@@ -1,6 +1,6 @@
 #include "web/sha256.h"
 
-#include <cstring>
+#include <string.h>
 
 namespace {
 

@@ -1,8 +1,8 @@
 // SHA-256 and HMAC-SHA-256: the settings page's file hash and form token.
 #pragma once
 
-#include <cstddef>
-#include <cstdint>
+#include <stddef.h>
+#include <stdint.h>
 
 inline constexpr int SHA256_SIZE = 32;
 inline constexpr int SHA256_HEX_SIZE = 2 * SHA256_SIZE + 1;

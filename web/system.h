@@ -3,8 +3,8 @@
 // made elsewhere.
 #pragma once
 
+#include <stddef.h>
 #include <sys/types.h>
-#include <cstddef>
 
 inline constexpr const char* WEB_SECRET_PATH = "/opt/dormix/etc/web.secret";
 /// An installer creates this file (root's, writable by root only) for a

@@ -16,17 +16,5 @@ set(CMAKE_CXX_COMPILER aarch64-linux-gnu-g++)
 set(DORMIX_ARM64_PAGE_SIZE 4096 CACHE STRING "Largest page size of the target kernel")
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-Wl,-z,max-page-size=${DORMIX_ARM64_PAGE_SIZE}")
 
-# Headers, libraries and packages come from the target's tree only, so that a
-# host library (GoogleTest in particular) can never be linked by mistake.
-set(CMAKE_FIND_ROOT_PATH ${DORMIX_TARGET_SYSROOT})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-
-# ctest runs target programs (the unit tests, test discovery) through this.
-# The host's ld.so.cache may list the same architecture's multiarch libraries
-# (a foreign-architecture package pulls them in); the cross tree's loader
-# must not mix them with its own C library, so its own directory comes first.
-set(CMAKE_CROSSCOMPILING_EMULATOR qemu-aarch64 -L ${DORMIX_TARGET_SYSROOT}
-    -E LD_LIBRARY_PATH=${DORMIX_TARGET_SYSROOT}/lib)
+set(DORMIX_QEMU qemu-aarch64)
+include(${CMAKE_CURRENT_LIST_DIR}/target-tree.cmake)

@@ -3,7 +3,6 @@
 # g++-arm-linux-gnueabi, musl-dev:armel).
 set(CMAKE_SYSTEM_PROCESSOR arm)
 set(DORMIX_GNU_TRIPLET arm-linux-gnueabi)
-set(DORMIX_MUSL_TRIPLET arm-linux-musleabi)
-set(DORMIX_MUSL_LOADER /lib/ld-musl-arm.so.1)
-set(DORMIX_QEMU qemu-arm)
+set(musl_triplet arm-linux-musleabi)
+set(musl_loader /lib/ld-musl-arm.so.1)
 include(${CMAKE_CURRENT_LIST_DIR}/musl-static.cmake)

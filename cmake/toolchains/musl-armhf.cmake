@@ -2,8 +2,7 @@
 # (Debian: g++-arm-linux-gnueabihf, musl-dev:armhf).
 set(CMAKE_SYSTEM_PROCESSOR arm)
 set(DORMIX_GNU_TRIPLET arm-linux-gnueabihf)
-set(DORMIX_MUSL_TRIPLET arm-linux-musleabihf)
-set(DORMIX_MUSL_LOADER /lib/ld-musl-armhf.so.1)
+set(musl_triplet arm-linux-musleabihf)
+set(musl_loader /lib/ld-musl-armhf.so.1)
 set(DORMIX_TARGET_FLAGS -mthumb)
-set(DORMIX_QEMU qemu-arm)
 include(${CMAKE_CURRENT_LIST_DIR}/musl-static.cmake)

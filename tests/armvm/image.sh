@@ -1,25 +1,32 @@
 #!/usr/bin/env bash
-# Builds the ARM test guest's base image from Debian armhf packages: the
-# kernel (with fuse.ko and overlay.ko), busybox and the C and C++ run-time
-# libraries, packed as a gzip-compressed initramfs. Downloads and the image
-# are kept in CACHE_DIR/<key>, the key naming every package version, so a
-# second run reuses them. Prints the directory holding "vmlinuz" and
-# "base.cpio.gz".
-# Usage: tests/armvm/image.sh CACHE_DIR
+# Builds a test guest's base image from Debian packages of one architecture
+# (armhf: ARMv7, arm64: AArch64, amd64: x86-64): the kernel (with fuse.ko and overlay.ko),
+# busybox and the C and C++ run-time libraries, packed as a gzip-compressed
+# initramfs. Downloads and the image are kept in CACHE_DIR/<key>, the key
+# naming every package version, so a second run reuses them. Prints the
+# directory holding "vmlinuz" and "base.cpio.gz".
+# Usage: tests/armvm/image.sh CACHE_DIR armhf|arm64|amd64
 set -euo pipefail
 cache_root=$1
+arch=$2
 here=$(cd "$(dirname "$0")" && pwd)
 
+case $arch in
+  armhf) flavour=armmp-lpae triplet=arm-linux-gnueabihf ;;
+  arm64) flavour=arm64 triplet=aarch64-linux-gnu ;;
+  amd64) flavour=amd64 triplet=x86_64-linux-gnu ;;
+  *) echo "image: no guest for architecture '$arch' (armhf, arm64, amd64)" >&2; exit 2 ;;
+esac
 # The kernel is found through the meta package, which names the actual one.
-kernel_package=$(apt-cache depends --no-recommends --no-suggests linux-image-armmp-lpae:armhf |
-  sed -n 's/^ *Depends: \(linux-image-[0-9][^:]*-armmp-lpae\)\(:armhf\)\{0,1\}$/\1/p' | head -n1)
+kernel_package=$(apt-cache depends --no-recommends --no-suggests "linux-image-$flavour:$arch" |
+  sed -n "s/^ *Depends: \(linux-image-[0-9][^:]*-$flavour\)\(:$arch\)\{0,1\}\$/\1/p" | head -n1)
 if [[ -z $kernel_package ]]; then
-  echo "image: no kernel behind linux-image-armmp-lpae:armhf (apt-get update with armhf enabled?)" >&2
+  echo "image: no kernel behind linux-image-$flavour:$arch (apt-get update with $arch enabled?)" >&2
   exit 1
 fi
 # tzdata: the checker's tests read time zones.
-packages=("$kernel_package:armhf" busybox-static:armhf libc6:armhf libgcc-s1:armhf
-  libstdc++6:armhf libfuse3-3:armhf tzdata)
+packages=("$kernel_package:$arch" "busybox-static:$arch" "libc6:$arch" "libgcc-s1:$arch"
+  "libstdc++6:$arch" "libfuse3-3:$arch" tzdata)
 
 # One query for all: "NAME:" lines, each followed by its candidate.
 versions=$(apt-cache policy "${packages[@]}" |
@@ -57,7 +64,7 @@ for deb in "$image_dir"/debs/*.deb; do
   dpkg-deb -x "$deb" "$root"
 done
 find "$root/usr/share" -mindepth 1 -maxdepth 1 ! -name zoneinfo -exec rm -rf {} +
-rm -rf "$root/usr/lib/arm-linux-gnueabihf/gconv" "$root/usr/lib/arm-linux-gnueabihf/audit"
+rm -rf "$root/usr/lib/$triplet/gconv" "$root/usr/lib/$triplet/audit"
 
 kernel=$work/kernel
 dpkg-deb -x "$image_dir"/debs/linux-image-*.deb "$kernel"

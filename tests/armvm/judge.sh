@@ -1,62 +1,82 @@
 #!/usr/bin/env bash
-# Judges the ARM test guest's console output: prints what it reported and
-# exits 1 unless the guest booted, finished, passed every unit test
-# executable, and passed all SCENARIO_COUNT scenarios for every daemon named,
-# none failed or skipped.
-# Usage: tests/armvm/judge.sh CONSOLE_LOG SCENARIO_COUNT DAEMON_NAME...
+# Judges a test guest's console output from the fixed-format lines its
+# init writes (see tests/armvm/init): prints what the guest reported and
+# exits 1 unless the guest booted and finished, every script in
+# tests/armvm/checks/ ran and its checks passed, every unit test program
+# named passed, and every scenario in simulator/scenarios/ passed for every
+# daemon named, none failed or skipped.
+# Usage: tests/armvm/judge.sh CONSOLE_LOG "PROGRAM..." DAEMON_NAME...
+# Environment: ARMVM_NAME, the prefix of what it prints (default arm-vm).
 set -uo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+source_dir=$(cd "$here/../.." && pwd)
+source "$here/../lib.sh"
 log=$1
-expected=$2
+read -ra programs <<<"$2"
 shift 2
-problems=0
-problem() {
-  echo "arm-vm: $*" >&2
-  problems=$((problems + 1))
-}
-marked() { sed -n 's/^.*@@dormix-vm //p' "$log"; }
+say() { echo "${ARMVM_NAME:-arm-vm}: $*"; }
 
-booted=$(marked | sed -n 's/^booted \([0-9.]*\) s$/\1/p')
-if [[ -z $booted ]]; then
-  problem "the guest never reported that it booted"
+booted="" finished="" setup_failures=()
+declare -A checks tests verdicts figures ended
+while IFS= read -r line; do
+  [[ $line == *"@@dormix-vm "* ]] || continue
+  read -ra field <<<"${line#*@@dormix-vm }"
+  case ${field[0]} in
+    booted) booted=${field[1]} ;;
+    done) finished=${field[1]} ;;
+    setup) setup_failures+=("${field[*]:2}") ;;
+    check) [[ ${field[2]} == pass ]] || fail "check ${field[1]}: ${field[*]:2}" ;;
+    checks) checks[${field[1]}]="${field[2]} ${field[3]}" ;;
+    test) tests[${field[1]}]="${field[2]} ${field[3]}" ;;
+    scenario) verdicts[${field[1]} ${field[2]}]="${field[3]} ${field[4]}" ;;
+    figures) figures[${field[1]} ${field[2]}]="${field[*]:3}" ;;
+    scenarios) ended[${field[1]}]=${field[2]} ;;
+  esac
+done <"$log"
+
+if [[ -n $booted ]]; then
+  say "guest booted, init started at $booted s of guest uptime"
 else
-  echo "arm-vm: guest booted, init started at ${booted} s of guest uptime"
+  fail "the guest never reported that it booted"
 fi
-marked | grep '^setup fail' | while read -r line; do echo "arm-vm: $line" >&2; done
-if marked | grep -q '^setup fail'; then problem "the guest's setup failed"; fi
+for failure in "${setup_failures[@]}"; do fail "the guest's setup failed: $failure"; done
 
-units=$(marked | grep -c '^unit ' || true)
-if ((units == 0)); then problem "no unit test results"; fi
-while read -r _ name verdict rest; do
-  echo "arm-vm: unit tests $name: $verdict ($rest)"
-  [[ $verdict == pass ]] || problem "unit tests $name failed"
-done < <(marked | grep '^unit ')
+for script in "$here"/checks/*.sh; do
+  [[ -f $script ]] || continue
+  name=$(basename "$script" .sh)
+  read -r status count <<<"${checks[$name]:-none 0}"
+  say "check script $name: exit status $status, $count checks reported"
+  [[ $status == 0 && $count -gt 0 ]] || fail "check script $name: exit status $status, $count checks"
+done
+
+for program in "${programs[@]}"; do
+  read -r verdict seconds <<<"${tests[$program]:-missing}"
+  say "unit test program $program: $verdict${seconds:+ in $seconds s}"
+  [[ $verdict == pass ]] || fail "unit test program $program: $verdict"
+done
 
 for daemon in "$@"; do
-  end=$(marked | sed -n "s/^scenarios $daemon end .*exit=\([0-9]*\)\$/\1/p")
-  [[ -n $end ]] || problem "no end of the scenarios for the $daemon daemon"
-  passed=$(marked | grep -c "^scenario $daemon PASS " || true)
-  failed=$(marked | grep -c "^scenario $daemon FAIL " || true)
-  skipped=$(marked | grep -c "^scenario $daemon SKIP " || true)
-  echo "arm-vm: $daemon daemon: $passed passed, $failed failed, $skipped skipped of $expected scenarios"
-  marked | grep -E "^scenario $daemon (FAIL|SKIP) " | sed 's/^/arm-vm:   /' >&2
-  ((failed == 0 && skipped == 0)) || problem "scenarios failed or were skipped for the $daemon daemon"
-  ((passed == expected)) || problem "$passed of $expected scenarios passed for the $daemon daemon"
-  [[ -z $end || $end == 0 ]] || problem "the simulator ended with status $end for the $daemon daemon"
-  # Rates in the guest: status-rate reads input 0 once a cycle and asks
-  # the status tool on its own schedule.
-  rate=$(marked | sed -n "s/^scenario $daemon PASS status-rate  (.*, \([0-9.]*\) s; status tool ran \([0-9]*\) times, .*, \([0-9]*\) level requests)/\1 \2 \3/p")
-  if [[ -n $rate ]]; then
-    read -r seconds runs reads <<<"$rate"
-    awk -v s="$seconds" -v r="$runs" -v l="$reads" -v d="$daemon" 'BEGIN {
-      printf "arm-vm: %s daemon in status-rate: %.0f status-tool runs a minute, cycle %.0f ms (%d level requests in %.1f s)\n",
-             d, r * 60 / s, s * 1000 / l, l, s }'
+  passed=0
+  for path in "$source_dir/simulator/scenarios"/*.scn; do
+    scenario=$(basename "$path" .scn)
+    read -r verdict seconds <<<"${verdicts[$daemon $scenario]:-missing}"
+    if [[ $verdict == pass ]]; then
+      passed=$((passed + 1))
+    else
+      fail "$daemon daemon, scenario $scenario: $verdict"
+    fi
+  done
+  say "$daemon daemon: $passed of $(find "$source_dir/simulator/scenarios" -name '*.scn' | wc -l) scenarios passed"
+  [[ ${ended[$daemon]:-none} == 0 ]] ||
+    fail "$daemon daemon: the simulator ended with status ${ended[$daemon]:-none}"
+  # status-rate reads input 0 once a cycle and asks the status tool on its
+  # own schedule: the rates in the guest.
+  if [[ -n ${figures[$daemon status-rate]:-} ]]; then
+    read -r seconds runs _ reads <<<"${figures[$daemon status-rate]}"
+    awk -v s="$seconds" -v r="$runs" -v l="$reads" -v d="$daemon" -v p="${ARMVM_NAME:-arm-vm}" 'BEGIN {
+      printf "%s: %s daemon in status-rate: %.0f status-tool runs a minute, cycle %.0f ms (%d level requests in %.1f s)\n",
+             p, d, r * 60 / s, s * 1000 / l, l, s }'
   fi
 done
-for check in "$(dirname "$0")"/checks/*.sh; do
-  name=$(basename "$check" .sh)
-  result=$(marked | grep "^check $name " || echo "check $name missing")
-  echo "arm-vm: $result"
-  [[ $result == "check $name pass"* ]] || problem "the guest check $name did not pass"
-done
-if ! marked | grep -q '^done '; then problem "the guest did not report the end of its run"; fi
-((problems == 0))
+[[ -n $finished ]] || fail "the guest did not report the end of its run"
+((failures == 0))

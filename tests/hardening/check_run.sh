@@ -33,8 +33,7 @@ while [ $# -gt 0 ]; do
   shift 2
 done
 
-failed=0
-fail() { echo "FAIL: $*"; failed=1; }
+source "$(dirname "$0")/../lib.sh"
 wrapper=${wrap%% *}
 if [ -n "$wrapper" ] && ! command -v "$wrapper" >/dev/null; then
   echo "skipped: $wrapper is not installed"
@@ -85,5 +84,4 @@ fi
 if [ -n "$then" ]; then
   WORK=$work bash -c "$then" || fail "the check afterwards failed: $then"
 fi
-[ $failed -eq 0 ] && echo "passed"
-exit $failed
+finish "$(basename "$scenario" .scn)"

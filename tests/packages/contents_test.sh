@@ -9,7 +9,7 @@ architecture=$2
 budget=$3
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
-source "$(dirname "$0")/../tools/test_lib.sh"
+source "$(dirname "$0")/../lib.sh"
 
 field() { dpkg-deb -f "$package" "$1"; }
 [[ $(field Package) == dormix ]] || fail "package name $(field Package)"

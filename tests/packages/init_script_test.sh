@@ -9,7 +9,7 @@ set -uo pipefail
 source "$(dirname "$0")/throwaway_root.sh"
 enter_namespaces "$0" "$@"
 package=$(realpath "$1")
-source "$(dirname "$0")/../tools/test_lib.sh"
+source "$(dirname "$0")/../lib.sh"
 make_root "$2" || exit 1
 cp "$package" "$root/tmp/dormix.deb"
 in_root dpkg -i /tmp/dormix.deb >"$root/tmp/dpkg.log" 2>&1 || { cat "$root/tmp/dpkg.log" >&2; exit 1; }

@@ -8,7 +8,7 @@ source "$(dirname "$0")/throwaway_root.sh"
 enter_namespaces "$0" "$@"
 package=$(realpath "$1")
 upgrade=$(realpath "$2")
-source "$(dirname "$0")/../tools/test_lib.sh"
+source "$(dirname "$0")/../lib.sh"
 make_root "$3" || exit 1
 settings=$root/opt/dormix/etc/settings
 cp "$package" "$root/tmp/first.deb"

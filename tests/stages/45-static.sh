@@ -1,14 +1,14 @@
 # Static builds against musl for every router CPU: x86-64, armhf, armel and
-# arm64. Builds each with its unit and checker tests (the ARM ones under
-# qemu-user; static programs need no -L), runs the simulated router's
-# scenarios against each static daemon, and checks the release archives.
+# arm64, the daemon and dormix-check alone (no unit tests: those run on the
+# glibc builds). Checks what each daemon links and exports, and the release
+# archives. Every static daemon runs every scenario in the test guests
+# (70-arm-vm).
 set -euo pipefail
 source tests/lib.sh
 
 need_foreign_architecture armhf armel arm64
-# googletest: its sources are built for each target.
 need_packages musl-dev musl-tools musl-dev:armhf musl-dev:armel musl-dev:arm64 \
-  g++-arm-linux-gnueabihf g++-arm-linux-gnueabi g++-aarch64-linux-gnu qemu-user googletest \
+  g++-arm-linux-gnueabihf g++-arm-linux-gnueabi g++-aarch64-linux-gnu \
   binutils-arm-linux-gnueabihf binutils-arm-linux-gnueabi binutils-aarch64-linux-gnu
 
 targets=(x86-64 armhf armel arm64)
@@ -32,33 +32,6 @@ for target in "${targets[@]}"; do
     exit 1
   fi
 done
-
-simulator=build/default/simulator/dormix-sim
-if [[ ! -x $simulator ]]; then
-  need_packages libfuse3-dev fuse3 pkg-config
-  cmake --preset default >/dev/null
-  cmake --build --preset default --target dormix-sim
-fi
-
-# A static daemon ignores LD_PRELOAD, so the faked wall clock cannot reach it.
-# qemu-user rejects the GPIO driver's read requests (ENOSYS), so the ARM
-# daemons read every input as 0.
-faketime_scenarios=$(grep -l '^ *need[s]* .*faketime' simulator/scenarios/*.scn |
-  xargs -n1 basename | sed 's/\.scn$//' | paste -sd' ' -)
-run_scenarios() {
-  local target=$1 skips=$2
-  shift 2
-  echo "--- simulator against the $target static daemon (skipping scenarios needing $skips)"
-  "$simulator" --quiet --daemon "build/$target-static/dormix" --skip-needing "$skips" "$@" \
-    simulator/scenarios/*.scn | tee "build/$target-static/scenarios.log" | grep -E '^(SKIP|FAIL)|passed,'
-  return "${PIPESTATUS[0]}"
-}
-echo "skipped on every static daemon, which cannot load the faked clock through LD_PRELOAD:" \
-  "$faketime_scenarios"
-run_scenarios x86-64 faketime
-run_scenarios armhf faketime,gpio --emulator qemu-arm
-run_scenarios armel faketime,gpio --emulator qemu-arm
-run_scenarios arm64 faketime,gpio --emulator qemu-aarch64
 
 # Release archives: one tree under /opt/dormix with the expected files, init
 # scripts naming its programs, and checksums that verify.

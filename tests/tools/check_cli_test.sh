@@ -14,7 +14,7 @@ golden=$(dirname "$0")/golden
 sample=$source_dir/packaging/settings.sample
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
-source "$(dirname "$0")/test_lib.sh"
+source "$(dirname "$0")/../lib.sh"
 
 # expect_status STATUS ARGS...: runs the checker, keeps stdout and stderr.
 expect_status() {

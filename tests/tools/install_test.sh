@@ -12,7 +12,7 @@ build_dir=$1
 source_dir=$2
 stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT
-source "$(dirname "$0")/test_lib.sh"
+source "$(dirname "$0")/../lib.sh"
 
 install_tree() {
   DESTDIR=$stage cmake --install "$build_dir" --prefix /usr >"$stage.log" 2>&1 ||

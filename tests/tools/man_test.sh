@@ -9,7 +9,7 @@ for command in groff man; do
 done
 source_dir=$1
 man_dir=$source_dir/man
-source "$(dirname "$0")/test_lib.sh"
+source "$(dirname "$0")/../lib.sh"
 
 for page in dormix.8 dormix-check.8 dormix-web.8 dormix-settings.5; do
   file=$man_dir/$page

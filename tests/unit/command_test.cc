@@ -5,6 +5,7 @@
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,18 @@ std::string descriptor_target(int fd) {
 
 bool is_open(int fd) { return fcntl(fd, F_GETFD) >= 0; }
 
+// The command probe: DORMIX_COMMAND_PROBE names it where it is not the one
+// built beside this program (ctest sets it; under qemu-user it names a script
+// that starts the probe emulated).
+std::string command_probe() {
+  const char* named = getenv("DORMIX_COMMAND_PROBE");
+  if (named != nullptr) return named;
+  char self[4096] = "";
+  const ssize_t got = readlink("/proc/self/exe", self, sizeof self - 1);
+  const std::string path(self, got > 0 ? static_cast<size_t>(got) : 0);
+  return path.substr(0, path.find_last_of('/') + 1) + "command_probe";
+}
+
 bool child_fds_are_reset() {
   return child_fds[0] == -1 && child_fds[1] == -1 && child_fds[2] == -1;
 }
@@ -32,7 +45,7 @@ class CommandTest : public ::testing::Test {
   // Runs the probe and returns what it reported.
   std::string probe() {
     const std::string report = scratch.file("report");
-    EXPECT_EQ(run_command(COMMAND_PROBE_PATH, report.c_str(), nullptr), 0);
+    EXPECT_EQ(run_command(command_probe().c_str(), report.c_str(), nullptr), 0);
     return read_file(report);
   }
   scratch_dir scratch;
@@ -82,7 +95,7 @@ TEST_F(CommandTest, ArgumentsAreCappedAt62) {
   auto arg = [&](int i) { return extra[static_cast<size_t>(i)].c_str(); };
   // The report path is argument 1, so 61 more fit.
   EXPECT_EQ(
-      run_command(COMMAND_PROBE_PATH, report.c_str(), arg(0), arg(1), arg(2), arg(3), arg(4),
+      run_command(command_probe().c_str(), report.c_str(), arg(0), arg(1), arg(2), arg(3), arg(4),
                   arg(5), arg(6), arg(7), arg(8), arg(9), arg(10), arg(11), arg(12), arg(13),
                   arg(14), arg(15), arg(16), arg(17), arg(18), arg(19), arg(20), arg(21), arg(22),
                   arg(23), arg(24), arg(25), arg(26), arg(27), arg(28), arg(29), arg(30), arg(31),

@@ -1,5 +1,7 @@
 #include "tools/check/clock_rule.h"
 
+#include <stdio.h>
+
 #include "daemon/controller.h"
 #include "daemon/time_of_day.h"
 

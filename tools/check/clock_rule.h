@@ -1,8 +1,8 @@
 // The time-of-day rule replayed over local wall-clock time, second by second.
 #pragma once
 
-#include <cstdint>
-#include <ctime>
+#include <stdint.h>
+#include <time.h>
 
 /// A moment at which the local clock's offset from UTC changes.
 struct clock_change {

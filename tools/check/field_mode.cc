@@ -1,10 +1,10 @@
 #include "tools/check/field_mode.h"
 
+#include <inttypes.h>
+#include <signal.h>
+#include <string.h>
+#include <time.h>
 #include <unistd.h>
-#include <cinttypes>
-#include <csignal>
-#include <cstring>
-#include <ctime>
 
 #include "daemon/controller.h"
 #include "daemon/wakeup.h"

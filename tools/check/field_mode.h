@@ -3,7 +3,7 @@
 // the daemon trusts.
 #pragma once
 
-#include <cstdio>
+#include <stdio.h>
 
 #include "tools/check/field_view.h"
 #include "tools/check/report.h"

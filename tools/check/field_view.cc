@@ -1,6 +1,7 @@
 #include "tools/check/field_view.h"
 
-#include <cstring>
+#include <stdio.h>
+#include <string.h>
 
 namespace {
 

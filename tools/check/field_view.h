@@ -3,7 +3,8 @@
 // input rules make of them.
 #pragma once
 
-#include <cstddef>
+#include <stddef.h>
+#include <stdint.h>
 
 #include "daemon/controller.h"
 

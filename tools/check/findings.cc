@@ -1,7 +1,7 @@
 #include "tools/check/findings.h"
 
-#include <cstdarg>
-#include <cstdio>
+#include <stdarg.h>
+#include <stdio.h>
 
 void add_warning(check_findings* findings, int line, const char* code, const char* format, ...) {
   if (findings->warning_count == CHECK_MAX_WARNINGS) {

@@ -1,11 +1,11 @@
 #include "tools/check/init_gate.h"
 
+#include <errno.h>
+#include <string.h>
 #include <sys/timex.h>
 #include <syslog.h>
+#include <time.h>
 #include <unistd.h>
-#include <cerrno>
-#include <cstring>
-#include <ctime>
 
 #include "settings/settings.h"
 

@@ -2,8 +2,8 @@
 // switch is on, and whether the wall clock can be trusted yet.
 #pragma once
 
-#include <cstdint>
-#include <cstdio>
+#include <stdint.h>
+#include <stdio.h>
 
 inline constexpr const char* MODULE_SWITCH_KEY = "MOD_DORMIX_ENABLED";
 

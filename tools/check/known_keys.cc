@@ -1,8 +1,8 @@
 #include "tools/check/known_keys.h"
 
+#include <ctype.h>
+#include <string.h>
 #include <strings.h>
-#include <cctype>
-#include <cstring>
 
 void known_keys_fill(known_key keys[KNOWN_KEY_COUNT]) {
   uint32_t(sleep_config::*input_fields[3])[BINARY_INPUT_COUNT] = {&sleep_config::sleep_bin_enabled,

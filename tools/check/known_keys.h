@@ -1,7 +1,7 @@
 // The settings keys the daemon reads, in its reading order.
 #pragma once
 
-#include <cstdint>
+#include <stdint.h>
 
 #include "settings/settings.h"
 

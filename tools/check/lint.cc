@@ -1,10 +1,10 @@
 #include "tools/check/lint.h"
 
+#include <ctype.h>
+#include <inttypes.h>
+#include <stdlib.h>
+#include <string.h>
 #include <strings.h>
-#include <cctype>
-#include <cinttypes>
-#include <cstdlib>
-#include <cstring>
 
 #include "settings/settings.h"
 

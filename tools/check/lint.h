@@ -1,7 +1,7 @@
 // Line-by-line checks of a settings file, read the way the daemon reads it.
 #pragma once
 
-#include <cstdio>
+#include <stdio.h>
 
 #include "tools/check/findings.h"
 #include "tools/check/known_keys.h"

@@ -1,7 +1,7 @@
 #include "tools/check/lpm_call.h"
 
-#include <cstdio>
-#include <cstring>
+#include <stdio.h>
+#include <string.h>
 
 #include "daemon/wakeup.h"
 

@@ -1,7 +1,7 @@
 // The low-power tool's command line for a firing, as the daemon builds it.
 #pragma once
 
-#include <cstdint>
+#include <stdint.h>
 
 #include "settings/settings.h"
 

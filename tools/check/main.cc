@@ -1,10 +1,10 @@
 // dormix-check: says what the daemon will do with a settings file, and warns
 // about lines it reads differently from how they look.
+#include <errno.h>
+#include <stdio.h>
+#include <string.h>
 #include <sys/stat.h>
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
-#include <ctime>
+#include <time.h>
 
 #include "daemon/time_zone.h"
 #include "datetime/date_time.h"

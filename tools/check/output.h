@@ -1,7 +1,7 @@
 // The report for people and for programs.
 #pragma once
 
-#include <cstdio>
+#include <stdio.h>
 
 #include "tools/check/report.h"
 

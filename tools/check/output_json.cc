@@ -1,5 +1,5 @@
-#include <cinttypes>
-#include <cstring>
+#include <inttypes.h>
+#include <string.h>
 
 #include "daemon/controller.h"
 #include "daemon/wakeup.h"

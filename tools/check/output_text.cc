@@ -1,7 +1,7 @@
+#include <inttypes.h>
+#include <stdlib.h>
+#include <string.h>
 #include <unistd.h>
-#include <cinttypes>
-#include <cstdlib>
-#include <cstring>
 
 #include "daemon/controller.h"
 #include "daemon/wakeup.h"

@@ -1,8 +1,8 @@
 // What the daemon would do with a settings file, worked out with its own code.
 #pragma once
 
-#include <cstdio>
-#include <ctime>
+#include <stdio.h>
+#include <time.h>
 
 #include "daemon/time_zone.h"
 #include "settings/settings.h"

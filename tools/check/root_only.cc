@@ -1,10 +1,10 @@
 #include "tools/check/root_only.h"
 
+#include <limits.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
 #include <sys/stat.h>
-#include <climits>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
 
 namespace {
 

@@ -1,7 +1,7 @@
 #include "tools/check/rule_words.h"
 
-#include <cinttypes>
-#include <cstdio>
+#include <inttypes.h>
+#include <stdio.h>
 
 #include "daemon/controller.h"
 #include "tools/check/clock_rule.h"

@@ -1,6 +1,6 @@
 #include "tools/check/time_rule_firings.h"
 
-#include <cstring>
+#include <string.h>
 
 #include "daemon/time_of_day.h"
 #include "tools/check/clock_rule.h"

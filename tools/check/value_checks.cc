@@ -1,6 +1,6 @@
 #include "tools/check/value_checks.h"
 
-#include <cinttypes>
+#include <inttypes.h>
 
 #include "daemon/controller.h"
 #include "daemon/wakeup.h"

@@ -6,7 +6,7 @@
 # or runs the program it was given in its own place; synchronised, it
 # returns at once with status 0. Reports one line:
 #   @@dormix-vm check clock_wait pass|fail DETAILS
-check=/dormix/checks/dormix-check
+check=/dormix/bin/dormix-check
 problems=""
 problem() { problems="$problems; $*"; }
 uptime_ms() { awk '{ printf "%d\n", $1 * 1000 }' /proc/uptime; }

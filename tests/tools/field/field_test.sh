@@ -7,7 +7,7 @@ sim=$1
 daemon=$2
 checker=$3
 here=$(cd "$(dirname "$0")" && pwd)
-source "$here/../test_lib.sh"
+source "$here/../../lib.sh"
 command -v python3 >/dev/null || { echo "SKIPPED: python3 is not installed"; exit 77; }
 timeline=$(mktemp)
 trap 'rm -f "$timeline"' EXIT
