@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
 # Release archives of the static builds: for each target a .tar.gz that
 # unpacks as one tree under /opt/dormix ("tar -xzf ... -C /"): the daemon
-# and dormix-check (static, stripped) in sbin/, the man pages in man/, both
+# and dormix-check (static, stripped) in sbin/, the settings page dormix-web
+# in www/cgi-bin/, the man pages in man/, both
 # init scripts (init/procd for OpenWrt, init/sysvinit for the rest), naming
 # /opt/dormix/sbin, and etc/settings.sample; plus SHA256SUMS over the
 # archives. The settings file itself is not in it: unpacking an upgrade
 # keeps the operator's.
 # Usage: packaging/release.sh [OUTPUT_DIR] [PRESET...]
 #   default: build/release, and the four *-static presets.
-# Reuses each preset's build directory; builds only the daemon and the checker.
+# Reuses each preset's build directory; builds only the shipped programs.
 set -euo pipefail
 shopt -s inherit_errexit
 cd "$(dirname "$0")/.."
@@ -32,8 +33,8 @@ archive_target() {
   local name=dormix-$version-${preset%-static}
   local stage=$build/release
   local tree=$stage/root/opt/dormix
-  cmake --preset "$preset" >/dev/null
-  cmake --build --preset "$preset" --target dormix dormix-check >/dev/null
+  cmake --preset "$preset" -DDORMIX_CGI_DIR=www/cgi-bin >/dev/null
+  cmake --build --preset "$preset" --target dormix dormix-check dormix-web >/dev/null
   rm -rf "$stage"
   # Installs the procd script as etc/init.d/dormix (the presets choose procd).
   DESTDIR=$PWD/$stage/root cmake --install "$build" --prefix /opt/dormix --strip >/dev/null

@@ -40,8 +40,9 @@ rm -rf "$release"
 packaging/release.sh "$release" >/dev/null
 version=$(sed -n 's/^project(dormix VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 expected="opt/dormix/etc/settings.sample opt/dormix/init/procd/dormix opt/dormix/init/sysvinit/dormix
-opt/dormix/man/man5/dormix-settings.5 opt/dormix/man/man8/dormix-check.8 opt/dormix/man/man8/dormix.8
-opt/dormix/sbin/dormix opt/dormix/sbin/dormix-check"
+opt/dormix/man/man5/dormix-settings.5 opt/dormix/man/man8/dormix-check.8
+opt/dormix/man/man8/dormix-web.8 opt/dormix/man/man8/dormix.8
+opt/dormix/sbin/dormix opt/dormix/sbin/dormix-check opt/dormix/www/cgi-bin/dormix-web"
 for target in "${targets[@]}"; do
   name=dormix-$version-$target
   listed=$(tar -tzf "$release/$name.tar.gz" | grep -v '/$' | sort | paste -sd' ' -)
@@ -52,9 +53,9 @@ for target in "${targets[@]}"; do
   unpacked=$release/$name
   mkdir -p "$unpacked"
   tar -xzf "$release/$name.tar.gz" -C "$unpacked"
-  for program in dormix dormix-check; do
-    if readelf -lW "$unpacked/opt/dormix/sbin/$program" | grep -q INTERP; then
-      echo "release: $name: sbin/$program is not static" >&2
+  for program in sbin/dormix sbin/dormix-check www/cgi-bin/dormix-web; do
+    if readelf -lW "$unpacked/opt/dormix/$program" | grep -q INTERP; then
+      echo "release: $name: $program is not static" >&2
       exit 1
     fi
   done
