@@ -32,7 +32,7 @@ need_packages() {
   fi
   echo "installing: ${missing[*]}"
   if [ -z "${DORMIX_APT_UPDATED:-}" ]; then
-    apt-get -o DPkg::Lock::Timeout=600 update -qq >/dev/null || return 1
+    update_package_lists
     export DORMIX_APT_UPDATED=1
   fi
   DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=600 install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
@@ -68,6 +68,35 @@ need_foreign_architecture() {
     added=1
   done
   [ "$added" -eq 0 ] && return 0
-  apt-get -o DPkg::Lock::Timeout=600 update -qq >/dev/null || return 1
+  update_package_lists
   export DORMIX_APT_UPDATED=1
+}
+
+# apt-get update. A list the mirror serves half-synced ("File has unexpected
+# size") leaves the others updated: what is needed from it fails at the
+# install, with apt's own message, and everything else goes on.
+update_package_lists() {
+  apt-get -o DPkg::Lock::Timeout=600 update -qq >/dev/null 2>"${TMPDIR:-/tmp}/dormix-apt-update.log" ||
+    sed 's/^/apt-get update (going on): /' "${TMPDIR:-/tmp}/dormix-apt-update.log" >&2
+}
+
+# Unpacks Debian packages (e.g. libfuse3-dev:armhf) into DIR/root without
+# installing them. A multiarch install needs every shared dependency at the
+# host's version, which a mirror whose lists of one architecture lag behind
+# refuses; an unpacked tree needs only the packages themselves.
+# Usage: unpack_packages DIR PACKAGE...
+unpack_packages() {
+  local dir=$1
+  shift
+  rm -rf "$dir"
+  mkdir -p "$dir/debs" "$dir/root"
+  (cd "$dir/debs" && apt-get download -q=2 "$@") 2> >(grep -v 'unsandboxed as root' >&2) || return 1
+  for deb in "$dir"/debs/*.deb; do dpkg-deb -x "$deb" "$dir/root"; done
+  # Absolute links (libfoo.so -> /lib/...) point into the tree instead.
+  local root link target
+  root=$(cd "$dir/root" && pwd)
+  find "$root" -type l -lname '/*' | while IFS= read -r link; do
+    target=$(readlink "$link")
+    ln -sfn "$root$target" "$link"
+  done
 }

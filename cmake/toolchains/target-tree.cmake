@@ -4,7 +4,9 @@
 
 # Headers, libraries and packages come from the target's tree only, so that a
 # host library (GoogleTest in particular) can never be linked by mistake.
-set(CMAKE_FIND_ROOT_PATH ${DORMIX_TARGET_SYSROOT})
+# DORMIX_TARGET_LIBS: a tree of the target's packages unpacked, not
+# installed (tests/lib.sh unpack_packages), searched after the sysroot.
+set(CMAKE_FIND_ROOT_PATH ${DORMIX_TARGET_SYSROOT} ${DORMIX_TARGET_LIBS})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
