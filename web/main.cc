@@ -153,43 +153,23 @@ const char* form_error_text(form_error error) {
   return "";
 }
 
-// The posted form against the file: conflict, errors, or the save itself.
-int handle_save(const check_request& request, long size, const unsigned char* secret,
-                const char* user) {
-  const size_t used = static_cast<size_t>(size);
-  char expected[SHA256_HEX_SIZE];
-  token_for(secret, user, form.values[FIELD_HASH], expected);
-  if (!same_secret_text(expected, form.values[FIELD_TOKEN])) {
-    return refuse(403, "Forbidden", "the form's token does not match: reload the page");
-  }
+// A form made from another version of the file: says where the file now
+// differs from the form; nothing is written.
+int show_conflict(size_t used) {
+  state.notice = page_notice::conflict;
+  snprintf(state.notice_text, sizeof state.notice_text,
+           "The settings file changed after this form was made; nothing was written. Where "
+           "the file now differs from the form:");
   for (int i = 0; i < KNOWN_KEY_COUNT; ++i) {
-    snprintf(state.values[i], FORM_VALUE_SIZE, "%s", form.values[i]);
+    field_value_of(report, file_text, used, i, state.conflict_file_values[i]);
+    state.conflicting[i] = strcmp(state.conflict_file_values[i], form.values[i]) != 0;
   }
-  if (strcmp(form.values[FIELD_HASH], state.hash) != 0) {
-    state.notice = page_notice::conflict;
-    snprintf(state.notice_text, sizeof state.notice_text,
-             "The settings file changed after this form was made; nothing was written. Where "
-             "the file now differs from the form:");
-    for (int i = 0; i < KNOWN_KEY_COUNT; ++i) {
-      field_value_of(report, file_text, used, i, state.conflict_file_values[i]);
-      state.conflicting[i] = strcmp(state.conflict_file_values[i], form.values[i]) != 0;
-    }
-    return 409;
-  }
-  value_change changes[KNOWN_KEY_COUNT];
-  const int count = changes_from_form(report, file_text, used, form, changes);
-  if (count == 0) {
-    state.notice = page_notice::unchanged;
-    snprintf(state.notice_text, sizeof state.notice_text, "No value changed; nothing was written.");
-    return 200;
-  }
-  const size_t new_size =
-      rewrite_settings(file_text, used, changes, count, new_text, sizeof new_text);
-  if (new_size == 0 || !report_on_text(new_text, new_size, request, &new_report)) {
-    state.notice = page_notice::save_failed;
-    snprintf(state.notice_text, sizeof state.notice_text, "The new file would be too large.");
-    return 500;
-  }
+  return 409;
+}
+
+// Puts the checker's blocking findings on the changed lines of the new file
+// at their fields; true when any change is blocked.
+bool mark_blocked_changes(const value_change* changes, int count) {
   bool blocked = false;
   for (int c = 0; c < count; ++c) {
     const int key = known_key_index(new_report.keys, changes[c].key);
@@ -203,14 +183,12 @@ int handle_save(const check_request& request, long size, const unsigned char* se
       blocked = true;
     }
   }
-  state.report = &new_report;
-  if (blocked) {
-    state.notice = page_notice::invalid;
-    snprintf(state.notice_text, sizeof state.notice_text,
-             "Some values are not what the daemon would read; nothing was written. See the "
-             "messages at the fields.");
-    return 422;
-  }
+  return blocked;
+}
+
+// Writes the new file, restarts the daemon and waits a little for the new
+// one: an init script may start it in the background and return first.
+int save_and_restart(size_t new_size, int count, const unsigned char* secret, const char* user) {
   char why[512];
   remove_stale_temporaries(SETTINGS_PATH);
   if (!replace_settings_file(SETTINGS_PATH, new_text, new_size, why, sizeof why)) {
@@ -228,14 +206,51 @@ int handle_save(const check_request& request, long size, const unsigned char* se
   state.pid_before = running_daemon();
   state.restart_status = restart_daemon(state.restart_output, sizeof state.restart_output);
   state.restarted = true;
-  // An init script may start the daemon in the background and return
-  // before it runs: the page waits a little for the new one.
   for (int wait = 0; wait < RESTART_SETTLE_STEPS; ++wait) {
     const pid_t now = running_daemon();
     if (now != 0 && now != state.pid_before) break;
     usleep(RESTART_SETTLE_STEP_US);
   }
   return 200;
+}
+
+// The posted form against the file: conflict, errors, or the save itself.
+int handle_save(const check_request& request, long size, const unsigned char* secret,
+                const char* user) {
+  const size_t used = static_cast<size_t>(size);
+  char expected[SHA256_HEX_SIZE];
+  token_for(secret, user, form.values[FIELD_HASH], expected);
+  if (!same_secret_text(expected, form.values[FIELD_TOKEN])) {
+    return refuse(403, "Forbidden", "the form's token does not match: reload the page");
+  }
+  for (int i = 0; i < KNOWN_KEY_COUNT; ++i) {
+    snprintf(state.values[i], FORM_VALUE_SIZE, "%s", form.values[i]);
+  }
+  if (strcmp(form.values[FIELD_HASH], state.hash) != 0) return show_conflict(used);
+  value_change changes[KNOWN_KEY_COUNT];
+  const int count = changes_from_form(report, file_text, used, form, changes);
+  if (count == 0) {
+    state.notice = page_notice::unchanged;
+    snprintf(state.notice_text, sizeof state.notice_text, "No value changed; nothing was written.");
+    return 200;
+  }
+  const size_t new_size =
+      rewrite_settings(file_text, used, changes, count, new_text, sizeof new_text);
+  if (new_size == 0 || !report_on_text(new_text, new_size, request, &new_report)) {
+    state.notice = page_notice::save_failed;
+    snprintf(state.notice_text, sizeof state.notice_text, "The new file would be too large.");
+    return 500;
+  }
+  const bool blocked = mark_blocked_changes(changes, count);
+  state.report = &new_report;
+  if (blocked) {
+    state.notice = page_notice::invalid;
+    snprintf(state.notice_text, sizeof state.notice_text,
+             "Some values are not what the daemon would read; nothing was written. See the "
+             "messages at the fields.");
+    return 422;
+  }
+  return save_and_restart(new_size, count, secret, user);
 }
 
 const char* reason_of(int status) {
@@ -251,6 +266,54 @@ const char* reason_of(int status) {
   }
 }
 
+// Answers a request judged unfit with its refusal; false when it may go on.
+bool refused_unfit(request_verdict verdict) {
+  switch (verdict) {
+    case request_verdict::no_user:
+      refuse(403, "Forbidden", "no user: the web server must authenticate this page");
+      return true;
+    case request_verdict::cross_site:
+      refuse(403, "Forbidden", "Origin or Referer names another host");
+      return true;
+    case request_verdict::bad_method:
+      refuse(405, "Method Not Allowed", "GET or POST only");
+      return true;
+    case request_verdict::bad_type:
+      refuse(415, "Unsupported Media Type", "application/x-www-form-urlencoded only");
+      return true;
+    case request_verdict::too_large:
+      refuse(413, "Content Too Large", "at most 16384 bytes");
+      return true;
+    case request_verdict::bad_length:
+      refuse(400, "Bad Request", "CONTENT_LENGTH missing or not a number");
+      return true;
+    case request_verdict::show:
+    case request_verdict::save:
+      return false;
+  }
+  return false;
+}
+
+// Reads and parses the posted form; answers a bad one with its refusal
+// and returns false.
+bool read_form(size_t body_length) {
+  static editor_fields fields;
+  static known_key keys[KNOWN_KEY_COUNT];
+  known_keys_fill(keys);
+  editor_fields_fill(keys, &fields);
+  if (!read_body(body_length)) {
+    refuse(400, "Bad Request", "body shorter than CONTENT_LENGTH");
+    return false;
+  }
+  const form_error error = parse_form(
+      body, body_length, form_spec{fields.names, fields.numeric, EDITOR_FIELD_COUNT}, &form);
+  if (error == form_error::none) return true;
+  char text[160];
+  snprintf(text, sizeof text, "%s: %s", form_error_text(error), form.culprit);
+  refuse(400, "Bad Request", text);
+  return false;
+}
+
 }  // namespace
 
 int main() {
@@ -259,39 +322,9 @@ int main() {
                             environment("HTTP_HOST"),      environment("HTTP_ORIGIN"),
                             environment("HTTP_REFERER")};
   size_t body_length = 0;
-  switch (judge_request(request, !remote_user_switched_off(), &body_length)) {
-    case request_verdict::no_user:
-      return refuse(403, "Forbidden", "no user: the web server must authenticate this page");
-    case request_verdict::cross_site:
-      return refuse(403, "Forbidden", "Origin or Referer names another host");
-    case request_verdict::bad_method:
-      return refuse(405, "Method Not Allowed", "GET or POST only");
-    case request_verdict::bad_type:
-      return refuse(415, "Unsupported Media Type", "application/x-www-form-urlencoded only");
-    case request_verdict::too_large:
-      return refuse(413, "Content Too Large", "at most 16384 bytes");
-    case request_verdict::bad_length:
-      return refuse(400, "Bad Request", "CONTENT_LENGTH missing or not a number");
-    case request_verdict::show:
-    case request_verdict::save:
-      break;
-  }
+  if (refused_unfit(judge_request(request, !remote_user_switched_off(), &body_length))) return 0;
   const bool posted = strcmp(request.method, "POST") == 0;
-  static editor_fields fields;
-  static known_key keys[KNOWN_KEY_COUNT];
-  known_keys_fill(keys);
-  editor_fields_fill(keys, &fields);
-  if (posted) {
-    if (!read_body(body_length))
-      return refuse(400, "Bad Request", "body shorter than CONTENT_LENGTH");
-    const form_error error = parse_form(
-        body, body_length, form_spec{fields.names, fields.numeric, EDITOR_FIELD_COUNT}, &form);
-    if (error != form_error::none) {
-      char text[160];
-      snprintf(text, sizeof text, "%s: %s", form_error_text(error), form.culprit);
-      return refuse(400, "Bad Request", text);
-    }
-  }
+  if (posted && !read_form(body_length)) return 0;
   const char* user = request.remote_user != nullptr ? request.remote_user : "";
   state.user = user;
   // The daemon's zone, chosen as it chooses it, before any local time is read.

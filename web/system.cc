@@ -250,62 +250,71 @@ pid_t running_daemon() {
   return found;
 }
 
+namespace {
+
+// Runs "/etc/init.d/dormix restart" with a fixed argument list and
+// environment, its output on output_fd. Does not return.
+[[noreturn]] void exec_init_script_restart(int output_fd) {
+  const int null_fd = open("/dev/null", O_RDONLY);
+  if (null_fd >= 0) dup2(null_fd, 0);
+  dup2(output_fd, 1);
+  dup2(output_fd, 2);
+  char script[] = "/etc/init.d/dormix";
+  char restart[] = "restart";
+  char* const arguments[] = {script, restart, nullptr};
+  char path[] = "PATH=/usr/sbin:/usr/bin:/sbin:/bin";
+  char* const environment[] = {path, nullptr};
+  execve(INIT_SCRIPT_PATH, arguments, environment);
+  _exit(127);
+}
+
+// Appends what one read of fd brings to out (size bytes, kept
+// NUL-terminated), dropping what does not fit. False at the end or on error.
+bool append_read(int fd, char* out, size_t size, size_t* used) {
+  char chunk[256];
+  const ssize_t got = read(fd, chunk, sizeof chunk);
+  if (got <= 0) return false;
+  const size_t room = size - 1 - *used;
+  const size_t take = static_cast<size_t>(got) < room ? static_cast<size_t>(got) : room;
+  memcpy(out + *used, chunk, take);
+  *used += take;
+  out[*used] = '\0';
+  return true;
+}
+
+// Seconds of the monotonic clock: a deadline that a clock step cannot move.
+long monotonic_now() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<long>(now.tv_sec);
+}
+
+}  // namespace
+
 int restart_daemon(char* out, size_t size) {
   out[0] = '\0';
   int pipe_fds[2];
   if (pipe2(pipe_fds, O_CLOEXEC) != 0) return -1;
   const pid_t child = fork();
+  if (child == 0) exec_init_script_restart(pipe_fds[1]);
+  close(pipe_fds[1]);
   if (child < 0) {
     close(pipe_fds[0]);
-    close(pipe_fds[1]);
     return -1;
   }
-  if (child == 0) {
-    const int null_fd = open("/dev/null", O_RDONLY);
-    if (null_fd >= 0) dup2(null_fd, 0);
-    dup2(pipe_fds[1], 1);
-    dup2(pipe_fds[1], 2);
-    char script[] = "/etc/init.d/dormix";
-    char restart[] = "restart";
-    char* const arguments[] = {script, restart, nullptr};
-    char path[] = "PATH=/usr/sbin:/usr/bin:/sbin:/bin";
-    char* const environment[] = {path, nullptr};
-    execve(INIT_SCRIPT_PATH, arguments, environment);
-    _exit(127);
-  }
-  close(pipe_fds[1]);
   // The script's children may keep the pipe open after it exits: reading
   // stops at its exit, or at the time limit.
   size_t used = 0;
   int status = 0;
   bool exited = false;
-  const time_t deadline = time(nullptr) + RESTART_TIMEOUT_SECONDS;
-  while (!exited && time(nullptr) < deadline) {
+  const long deadline = monotonic_now() + RESTART_TIMEOUT_SECONDS;
+  while (!exited && monotonic_now() < deadline) {
     pollfd ready{pipe_fds[0], POLLIN, 0};
-    if (poll(&ready, 1, 100) > 0) {
-      char chunk[256];
-      const ssize_t got = read(pipe_fds[0], chunk, sizeof chunk);
-      if (got > 0 && used + 1 < size) {
-        const size_t take =
-            static_cast<size_t>(got) < size - 1 - used ? static_cast<size_t>(got) : size - 1 - used;
-        memcpy(out + used, chunk, take);
-        used += take;
-        out[used] = '\0';
-      }
-    }
+    if (poll(&ready, 1, 100) > 0) append_read(pipe_fds[0], out, size, &used);
     exited = waitpid(child, &status, WNOHANG) == child;
   }
   for (pollfd left{pipe_fds[0], POLLIN, 0}; exited && poll(&left, 1, 0) > 0;) {
-    char chunk[256];
-    const ssize_t got = read(pipe_fds[0], chunk, sizeof chunk);
-    if (got <= 0) break;
-    const size_t take = used + 1 < size
-                            ? (static_cast<size_t>(got) < size - 1 - used ? static_cast<size_t>(got)
-                                                                          : size - 1 - used)
-                            : 0;
-    memcpy(out + used, chunk, take);
-    used += take;
-    out[used] = '\0';
+    if (!append_read(pipe_fds[0], out, size, &used)) break;
   }
   close(pipe_fds[0]);
   if (!exited) {
