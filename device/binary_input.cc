@@ -39,7 +39,7 @@ int binary_input_present_with(status_cache_record* cache, const status_source& s
 }
 
 int binary_input_present(int n) {
-  return binary_input_present_with(&status_cache, router_status_source(), n);
+  return binary_input_present_with(this_thread_status_cache(), router_status_source(), n);
 }
 
 int binary_input_read_on(const gpio_device& device, int n) {

@@ -9,7 +9,13 @@
 #include "device/command.h"
 #include "device/monotonic.h"
 
+namespace {
+
 thread_local status_cache_record status_cache;
+
+}  // namespace
+
+status_cache_record* this_thread_status_cache() { return &status_cache; }
 
 bool status_scan(const char* text, const char* key, char* value) {
   const size_t key_length = strlen(key);

@@ -15,8 +15,10 @@ struct status_cache_record {
   char output[STATUS_OUTPUT_MAX + 1];
 };
 
-/// The last section's output and the last result, one per thread.
-extern thread_local status_cache_record status_cache;
+/// This thread's status_cache: the last section's output and the last
+/// result. A function rather than an extern thread_local, whose C++ access
+/// wrapper every caller would otherwise import.
+status_cache_record* this_thread_status_cache();
 
 /// Looks key up in the tool output text: the first line that begins with key
 /// decides. Copies its value into value (room for STATUS_VALUE_MAX + 1) and
