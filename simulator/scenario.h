@@ -75,11 +75,11 @@ struct scenario {
   std::string title;
   bool needs_faketime = false;
   bool needs_gpio = false;
-  std::string timezone = "UTC";
   bool timezone_given = false;
-  // OpenWrt's layout: /etc/TZ holds this line, there is no /etc/localtime,
-  // and TZ is unset unless a timezone line sets it.
+  // OpenWrt's layout: /etc/TZ holds etc_tz's line, there is no
+  // /etc/localtime, and TZ is unset unless a timezone line sets it.
   bool has_etc_tz = false;
+  std::string timezone = "UTC";
   std::string etc_tz;
   bool has_clock = false;
   clock_setting clock{};
