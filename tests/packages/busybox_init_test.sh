@@ -13,8 +13,8 @@ source "$(dirname "$0")/throwaway_root.sh"
 enter_namespaces "$0" "$@"
 archive=$(realpath "$1")
 busybox_deb=$(realpath "$2")
-# shellcheck source=tests/tools/test_lib.sh
-source "$(dirname "$0")/../tools/test_lib.sh"
+# shellcheck source=tests/lib.sh
+source "$(dirname "$0")/../lib.sh"
 # The applets the script calls; the shell runs it.
 applets=(start-stop-daemon logger rm sleep)
 

@@ -15,8 +15,8 @@ if [[ -z ${DORMIX_IN_NAMESPACES:-} ]]; then
 fi
 archive=$(realpath "$1")
 here=$(cd "$(dirname "$0")" && pwd)
-# shellcheck source=tests/tools/test_lib.sh
-source "$here/../tools/test_lib.sh"
+# shellcheck source=tests/lib.sh
+source "$here/../lib.sh"
 scratch=$(realpath -m "$2")
 rm -rf "$scratch"
 mkdir -p "$scratch"
