@@ -97,6 +97,7 @@ def read(path, mode="rb"):
 
 FIRST_SETTINGS = (
     b"# <script>alert('from the file')</script>=1\r\n"
+    b"MOD_DORMIX_ENABLED=1\r\n"
     b"MOD_DORMIX_SLEEP_TIME0_ENABLED=1\r\n"
     b"MOD_DORMIX_SLEEP_TIME0_HOUR=\"23\" # late\r\n"
     b"\r\n"
@@ -126,7 +127,10 @@ def set_up():
         "/usr/sbin/lpm": (lpm, 0o755),
         "/usr/bin/status": (status, 0o755),
     })
-    overlay("/etc", {"/etc/init.d/dormix": (init_script(), 0o755)})
+    # The init script waits for a synchronised clock, which this machine's
+    # may never report: no wait here.
+    overlay("/etc", {"/etc/init.d/dormix": (init_script(), 0o755),
+                     "/etc/default/dormix": (b"CLOCK_WAIT=0\n", 0o644)})
     www = f"{SCRATCH}/www"
     os.makedirs(f"{www}/cgi-bin")
     shutil.copy(f"{BUILD}/web/dormix-web", f"{SCRATCH}/dormix-web")
