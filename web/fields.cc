@@ -6,7 +6,8 @@ namespace {
 
 constexpr setting_help HELP[] = {
     {"MOD_DORMIX_ENABLED", setting_group::general,
-     "Module switch. Read, but the daemon does not act on it.", "switch: 0 off, other on"},
+     "Module switch: the init scripts start the daemon only when it is on.",
+     "switch: 0 off, other on"},
     {"MOD_DORMIX_WAKEUP_BIN_ENABLED", setting_group::wake, "A binary input may wake the router.",
      "switch: 0 off, other on"},
     {"MOD_DORMIX_WAKEUP_DELAY0_ENABLED", setting_group::wake, "Wake up after a fixed delay.",
