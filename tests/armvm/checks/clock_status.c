@@ -8,14 +8,19 @@
 int main(int argc, char** argv) {
   struct timex state = {0};
   if (argc != 2 || adjtimex(&state) == -1) return 2;
+  state.modes = ADJ_STATUS;
   if (strcmp(argv[1], "sync") == 0) {
+    // As an NTP client does: with the maximum error left at its limit, the
+    // kernel's next second would set STA_UNSYNC again.
     state.status &= ~STA_UNSYNC;
+    state.maxerror = 0;
+    state.esterror = 0;
+    state.modes |= ADJ_MAXERROR | ADJ_ESTERROR;
   } else if (strcmp(argv[1], "unsync") == 0) {
     state.status |= STA_UNSYNC;
   } else {
     return 2;
   }
-  state.modes = ADJ_STATUS;
   if (adjtimex(&state) == -1) {
     perror("adjtimex");
     return 1;
