@@ -31,10 +31,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   names[KNOWN_KEY_COUNT] = "hash";
   names[KNOWN_KEY_COUNT + 1] = "token";
   static parsed_form form;
-  const form_spec spec{names, numeric, KNOWN_KEY_COUNT + 2};
-  const form_error error = parse_form(reinterpret_cast<const char*>(data), size, spec, &form);
+  const form_layout layout{names, numeric, KNOWN_KEY_COUNT + 2};
+  const form_error error = parse_form(reinterpret_cast<const char*>(data), size, layout, &form);
   if (error != form_error::none) return 0;
-  for (int i = 0; i < spec.count; ++i) {
+  for (int i = 0; i < layout.count; ++i) {
     expect(form.seen[i], "a field accepted without being sent");
     const size_t length = strnlen(form.values[i], FORM_VALUE_SIZE);
     expect(length < FORM_VALUE_SIZE, "a value without its end");

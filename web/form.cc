@@ -103,7 +103,7 @@ request_verdict judge_request(const cgi_request& request, bool require_user, siz
   return request_verdict::save;
 }
 
-form_error parse_form(const char* body, size_t size, const form_spec& spec, parsed_form* form) {
+form_error parse_form(const char* body, size_t size, const form_layout& layout, parsed_form* form) {
   *form = parsed_form{};
   const char* end = body + size;
   for (const char* pair = body; pair < end;) {
@@ -118,20 +118,20 @@ form_error parse_form(const char* body, size_t size, const form_spec& spec, pars
     if (error != form_error::none) return error;
     snprintf(form->culprit, sizeof form->culprit, "%s", name);
     int index = -1;
-    for (int i = 0; i < spec.count; ++i) {
-      if (strcmp(spec.names[i], name) == 0) index = i;
+    for (int i = 0; i < layout.count; ++i) {
+      if (strcmp(layout.names[i], name) == 0) index = i;
     }
     if (index < 0) return form_error::unknown_field;
     if (form->seen[index]) return form_error::repeated_field;
     form->seen[index] = true;
     error = decode(equals + 1, pair_end, form->values[index], FORM_VALUE_SIZE);
     if (error != form_error::none) return error;
-    if (spec.numeric[index] && !all_digits(form->values[index])) return form_error::not_a_number;
+    if (layout.numeric[index] && !all_digits(form->values[index])) return form_error::not_a_number;
     pair = pair_end + 1;
   }
-  for (int i = 0; i < spec.count; ++i) {
+  for (int i = 0; i < layout.count; ++i) {
     if (!form->seen[i]) {
-      snprintf(form->culprit, sizeof form->culprit, "%s", spec.names[i]);
+      snprintf(form->culprit, sizeof form->culprit, "%s", layout.names[i]);
       return form_error::missing_field;
     }
   }

@@ -36,7 +36,7 @@ enum class request_verdict {
 request_verdict judge_request(const cgi_request& request, bool require_user, size_t* body_length);
 
 /// The fields a form may carry; numeric ones take decimal digits only.
-struct form_spec {
+struct form_layout {
   const char* const* names;
   const bool* numeric;
   int count;
@@ -59,5 +59,5 @@ struct parsed_form {
 };
 
 /// Parses an application/x-www-form-urlencoded body of size bytes (not
-/// NUL-terminated). Every field of spec must appear exactly once.
-form_error parse_form(const char* body, size_t size, const form_spec& spec, parsed_form* form);
+/// NUL-terminated). Every field of layout must appear exactly once.
+form_error parse_form(const char* body, size_t size, const form_layout& layout, parsed_form* form);

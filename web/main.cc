@@ -306,7 +306,7 @@ bool read_form(size_t body_length) {
     return false;
   }
   const form_error error = parse_form(
-      body, body_length, form_spec{fields.names, fields.numeric, EDITOR_FIELD_COUNT}, &form);
+      body, body_length, form_layout{fields.names, fields.numeric, EDITOR_FIELD_COUNT}, &form);
   if (error == form_error::none) return true;
   char text[160];
   snprintf(text, sizeof text, "%s: %s", form_error_text(error), form.culprit);

@@ -22,11 +22,15 @@ rm -rf "$scratch"
 mkdir -p "$scratch"
 third_party=$here/third_party/openwrt
 
-# jshn, the JSON helper behind procd.sh, from libubox's sources.
+# jshn, the JSON helper behind procd.sh, from the libubox sources it needs.
+# -iquote: libubox's own assert.h includes the C library's <assert.h>.
 jshn_build=$scratch/libubox
-if ! cmake -S "$third_party/src/libubox" -B "$jshn_build" -DBUILD_LUA=OFF -DBUILD_EXAMPLES=OFF \
-  -DCMAKE_BUILD_TYPE=Release >"$scratch/jshn.log" 2>&1 ||
-  ! cmake --build "$jshn_build" --target jshn -j2 >>"$scratch/jshn.log" 2>&1; then
+libubox=$third_party/src/libubox
+mkdir -p "$jshn_build"
+# shellcheck disable=SC2046 # pkg-config prints several words
+if ! gcc -Os -std=gnu99 -w -iquote "$libubox" $(pkg-config --cflags json-c) \
+  "$libubox"/{jshn,avl,avl-cmp,blob,blobmsg,blobmsg_json}.c -o "$jshn_build/jshn" \
+  $(pkg-config --libs json-c) >"$scratch/jshn.log" 2>&1; then
   cat "$scratch/jshn.log" >&2
   exit 1
 fi
@@ -48,7 +52,7 @@ bin=$scratch/bin
 calls=$scratch/ubus.log
 logged=$scratch/logger.log
 mkdir -p "$bin"
-printf '#!/bin/sh\nLD_LIBRARY_PATH=%s exec %s/jshn "$@"\n' "$jshn_build" "$jshn_build" >"$bin/jshn"
+printf '#!/bin/sh\nexec %s/jshn "$@"\n' "$jshn_build" >"$bin/jshn"
 printf '#!/bin/sh\nprintf "%%s\\n" "$*" >>%s\n' "$calls" >"$bin/ubus"
 printf '#!/bin/sh\necho "$*" >>%s\n' "$logged" >"$bin/logger"
 printf '#!/bin/sh\nexit 0\n' >"$bin/jsonfilter"

@@ -131,7 +131,7 @@ TEST(WebRequest, Verdicts) {
 TEST(WebForm, FieldsAndErrors) {
   const char* const names[] = {"A", "B", "hash"};
   const bool numeric[] = {true, true, false};
-  const form_spec spec{names, numeric, 3};
+  const form_layout layout{names, numeric, 3};
   struct row {
     std::string body;
     form_error error;
@@ -159,7 +159,7 @@ TEST(WebForm, FieldsAndErrors) {
   };
   for (const row& r : rows) {
     parsed_form form;
-    EXPECT_EQ(parse_form(r.body.data(), r.body.size(), spec, &form), r.error) << r.body;
+    EXPECT_EQ(parse_form(r.body.data(), r.body.size(), layout, &form), r.error) << r.body;
     if (r.error != form_error::none) continue;
     EXPECT_STREQ(form.values[0], r.a) << r.body;
     EXPECT_STREQ(form.values[2], r.hash) << r.body;
