@@ -63,7 +63,7 @@ expect() {
   [[ $status -eq $2 ]] || fail "$1 exited $status, not $2: $(cat "$scratch/out")"
   echo "$1: exit $status: $(tr '\n' ' ' <"$scratch/out")"
 }
-pid_file_pid() { cat "$root/var/run/dormix.pid" 2>/dev/null; }
+pid_file=/var/run/dormix.pid
 process_name() { sed -n 's/^Name:\t//p' "$root/proc/$1/status" 2>/dev/null; }
 checker_pids() {
   local stat pid name state
@@ -72,18 +72,10 @@ checker_pids() {
     [[ $name == "(dormix-check)" && $state != Z ]] && echo "$pid"
   done
 }
-expect_running() {
-  local pid
-  pid=$(pid_file_pid)
-  wait_for_log "dormix[$pid]: started" || fail "daemon ${pid:-?} did not log started"
-  [[ -n $pid && $(daemon_pids) == "$pid" ]] ||
-    fail "running daemons: $(daemon_pids | xargs), pid file: ${pid:-none}"
-  echo "$pid"
-}
 expect_stopped() {
   wait_for_log "dormix[$1]: stopped" || fail "daemon $1 did not log stopped"
   [[ -z $(daemon_pids)$(checker_pids) ]] || fail "still running: $(daemon_pids) $(checker_pids)"
-  [[ ! -e $root/var/run/dormix.pid ]] || fail "the pid file is left behind"
+  [[ ! -e $root$pid_file ]] || fail "the pid file is left behind"
 }
 
 # The sample leaves the module switched off: nothing starts, the log says so.
@@ -111,7 +103,7 @@ else
   grep -q 'waiting up to 60 s for a synchronised clock' "$scratch/out" || fail "status while waiting"
   expect stop 0
   [[ -z $(daemon_pids)$(checker_pids) ]] || fail "the wait outlived the stop"
-  [[ ! -e $root/var/run/dormix.pid ]] || fail "the pid file is left behind"
+  [[ ! -e $root$pid_file ]] || fail "the pid file is left behind"
   grep -q "dormix\[$waiting\]: started" "$syslog" && fail "the daemon started after the stop"
   expect status 3
 fi
@@ -139,7 +131,7 @@ expect status 3
 expect stop 0
 
 # A pid file left by a daemon that died, naming a process that is not it.
-echo 1 >"$root/var/run/dormix.pid"
+echo 1 >"$root$pid_file"
 expect status 1
 expect start 0
 pid=$(expect_running)

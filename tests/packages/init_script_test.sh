@@ -25,23 +25,11 @@ expect_status() {
   [[ $status -eq $1 ]] || fail "status is $status, not $1: $2"
 }
 
-# expect_running: one daemon, the one in the pid file, which logged "started";
-# prints its pid.
-expect_running() {
-  local pid
-  pid=$(pid_file_pid)
-  # Logged once it has replaced start-stop-daemon's child and taken its session.
-  wait_for_log "dormix[$pid]: started" || fail "daemon ${pid:-?} did not log started"
-  [[ -n $pid && $(daemon_pids) == "$pid" ]] ||
-    fail "running daemons: $(daemon_pids | xargs), pid file: ${pid:-none}"
-  echo "$pid"
-}
-
 # expect_stopped PID: PID logged "stopped" and is gone with its pid file.
 expect_stopped() {
   wait_for_log "dormix[$1]: stopped" || fail "daemon $1 did not log stopped"
   [[ -z $(daemon_pids) ]] || fail "still running: $(daemon_pids | xargs)"
-  [[ ! -e $root/run/dormix.pid ]] || fail "the pid file is left behind"
+  [[ ! -e $root$pid_file ]] || fail "the pid file is left behind"
 }
 
 # The sample leaves the module switched off: the postinst started nothing.

@@ -80,8 +80,9 @@ with open(sys.argv[2], "ab", buffering=0) as log:
 # in_root COMMAND...: runs a command in the throwaway root.
 in_root() { chroot "$root" env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin LANG=C.UTF-8 "$@"; }
 
-# The pid in the daemon's pid file, or nothing.
-pid_file_pid() { cat "$root/run/dormix.pid" 2>/dev/null; }
+# The pid in the daemon's pid file (pid_file, under the root), or nothing.
+pid_file=/run/dormix.pid
+pid_file_pid() { cat "$root$pid_file" 2>/dev/null; }
 
 # Pids of the live daemons: processes named dormix that lead their session
 # (the daemon's children, before they exec a tool, are named dormix too).
@@ -100,4 +101,16 @@ wait_for_log() {
     ((waited++ < 200)) || return 1
     sleep 0.05
   done
+}
+
+# expect_running: one daemon, the one in the pid file, which logged
+# "started" (once it has replaced start-stop-daemon's child and taken its
+# session); prints its pid.
+expect_running() {
+  local pid
+  pid=$(pid_file_pid)
+  wait_for_log "dormix[$pid]: started" || fail "daemon ${pid:-?} did not log started"
+  [[ -n $pid && $(daemon_pids) == "$pid" ]] ||
+    fail "running daemons: $(daemon_pids | xargs), pid file: ${pid:-none}"
+  echo "$pid"
 }

@@ -15,12 +15,19 @@ set_unsync() {
   /dormix/checks/clock_status "$set" || problem "clock_status $set failed"
 }
 
+# timed_wait SECONDS OUTPUT: the checker's wait in the foreground; sets
+# status and elapsed_ms.
+timed_wait() {
+  started=$(uptime_ms)
+  "$check" --wait-for-clock "$1" >"$2" 2>&1
+  status=$?
+  elapsed_ms=$(($(uptime_ms) - started))
+}
+
 # Unsynchronised, a bound of 2 s: status 1 and the message, after 2 s or more.
 set_unsync 1
-started=$(uptime_ms)
-"$check" --wait-for-clock 2 >/tmp/wait.out 2>&1
-status=$?
-unsynced_ms=$(($(uptime_ms) - started))
+timed_wait 2 /tmp/wait.out
+unsynced_ms=$elapsed_ms
 [ "$status" -eq 1 ] || problem "unsynchronised: status $status, not 1"
 grep -q 'not synchronised after 2 s' /tmp/wait.out || problem "unsynchronised: $(cat /tmp/wait.out)"
 [ "$unsynced_ms" -ge 2000 ] || problem "unsynchronised: returned after $unsynced_ms ms, before its bound"
@@ -47,10 +54,8 @@ late_ms=$(($(uptime_ms) - started))
 [ "$late_ms" -le 30000 ] || problem "synchronised during the wait: returned $late_ms ms later"
 
 # Synchronised from the start: status 0 at once.
-started=$(uptime_ms)
-"$check" --wait-for-clock 60 >/tmp/synced.out 2>&1
-status=$?
-synced_ms=$(($(uptime_ms) - started))
+timed_wait 60 /tmp/synced.out
+synced_ms=$elapsed_ms
 [ "$status" -eq 0 ] || problem "synchronised: status $status $(cat /tmp/synced.out)"
 grep -q 'the clock is synchronised' /tmp/synced.out || problem "synchronised: $(cat /tmp/synced.out)"
 [ "$synced_ms" -lt 1000 ] || problem "synchronised: returned after $synced_ms ms"
