@@ -10,7 +10,7 @@ cd "$(dirname "$0")/.."
 cache=${1:-${DORMIX_ARM_VM_CACHE:-/var/cache/dormix-arm-vm}}
 loads=${LOADS:-50}
 cmake --preset armhf-static >/dev/null
-cmake --build --preset armhf-static --target dormix-web >/dev/null
+cmake --build --preset armhf-static --target dormix-web dormix-check >/dev/null
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 {
@@ -56,6 +56,6 @@ busybox time -v sh -c 'i=0; while [ \$i -lt $loads ]; do /usr/bin/status ports >
 GUEST
 } >"$work/extra.sh"
 log=$work/console.log
-ARMVM_EXTRA=$work/extra.sh ARMVM_LOG=$log tests/armvm/run.sh "$cache" build/armhf \
-  static=build/armhf-static/dormix >/dev/null 2>&1 || true
+ARMVM_EXTRA=$work/extra.sh ARMVM_LOG=$log tests/armvm/run.sh "$cache" armhf build/armhf \
+  build/armhf-static/tools/check/dormix-check static=build/armhf-static/dormix >/dev/null 2>&1 || true
 grep 'web-guest:' "$log" || { tail -20 "$log"; exit 1; }

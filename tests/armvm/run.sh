@@ -24,9 +24,9 @@ boot_timeout=${ARMVM_BOOT_TIMEOUT:-120}
 run_timeout=${ARMVM_TIMEOUT:-1500}
 log=${ARMVM_LOG:-$build/$arch-vm-console.log}
 case $arch in
-  armhf) machine=(qemu-system-arm -M virt -cpu cortex-a15) console=ttyAMA0 ;;
-  arm64) machine=(qemu-system-aarch64 -M virt -cpu cortex-a53) console=ttyAMA0 ;;
-  amd64) machine=(qemu-system-x86_64 -M pc -cpu max) console=ttyS0 ;;
+  armhf) machine=(qemu-system-arm -M virt -cpu cortex-a15) console=ttyAMA0 cc=arm-linux-gnueabihf-gcc ;;
+  arm64) machine=(qemu-system-aarch64 -M virt -cpu cortex-a53) console=ttyAMA0 cc=aarch64-linux-gnu-gcc ;;
+  amd64) machine=(qemu-system-x86_64 -M pc -cpu max) console=ttyS0 cc=gcc ;;
   *) echo "$arch-vm: no guest for this architecture (armhf, arm64, amd64)" >&2; exit 2 ;;
 esac
 say() { echo "$arch-vm: $*"; }
@@ -52,12 +52,7 @@ cp "$source_dir"/simulator/scenarios/*.scn "$payload/dormix/scenarios/"
 for script in "$here"/checks/*.sh; do
   if [[ -f $script ]]; then install -m 644 "$script" "$payload/dormix/checks/"; fi
 done
-# The checks' own helper programs, built static for the guest.
-case $arch in
-  armhf) cc=arm-linux-gnueabihf-gcc ;;
-  arm64) cc=aarch64-linux-gnu-gcc ;;
-  amd64) cc=gcc ;;
-esac
+# The checks' own helper programs, built static for the guest ($cc above).
 for helper in "$here"/checks/*.c; do
   if [[ -f $helper ]]; then "$cc" -static -Os -o "$payload/dormix/checks/$(basename "$helper" .c)" "$helper"; fi
 done

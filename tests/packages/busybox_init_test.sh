@@ -35,16 +35,7 @@ cp "$root/opt/dormix/etc/settings.sample" "$settings"
 mount -t proc proc "$root/proc"
 touch "$root/dev/null"
 mount --bind /dev/null "$root/dev/null"
-: >"$syslog"
-python3 -c '
-import os, socket, sys
-listener = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
-listener.bind(sys.argv[1])
-with open(sys.argv[2], "ab", buffering=0) as log:
-    while True:
-        log.write(listener.recv(4096) + b"\n")
-' "$root/dev/log" "$syslog" &
-until [[ -S $root/dev/log ]]; do sleep 0.05; done
+start_syslog "$root/dev/log" "$syslog" || exit 1
 
 # init ACTION: the script as an operator runs it, with busybox's applets only.
 init() {
@@ -65,18 +56,6 @@ expect() {
 }
 pid_file=/var/run/dormix.pid
 process_name() { sed -n 's/^Name:\t//p' "$root/proc/$1/status" 2>/dev/null; }
-checker_pids() {
-  local stat pid name state
-  for stat in "$root"/proc/[0-9]*/stat; do
-    read -r pid name state _ <"$stat" 2>/dev/null || continue
-    [[ $name == "(dormix-check)" && $state != Z ]] && echo "$pid"
-  done
-}
-expect_stopped() {
-  wait_for_log "dormix[$1]: stopped" || fail "daemon $1 did not log stopped"
-  [[ -z $(daemon_pids)$(checker_pids) ]] || fail "still running: $(daemon_pids) $(checker_pids)"
-  [[ ! -e $root$pid_file ]] || fail "the pid file is left behind"
-}
 
 # The sample leaves the module switched off: nothing starts, the log says so.
 expect start 0

@@ -60,7 +60,13 @@ POLICY
   printf '#!/bin/sh\necho "lpm $*" >>/tmp/lpm.log\n' >"$root/usr/sbin/lpm"
   chmod 755 "$root/usr/sbin/policy-rc.d" "$root/usr/bin/status" "$root/usr/sbin/lpm"
 
-  : >"$syslog"
+  start_syslog "$root/dev/log" "$syslog"
+}
+
+# start_syslog SOCKET LOG: a datagram socket at SOCKET whose messages are
+# appended to LOG, one a line, by a listener in the background.
+start_syslog() {
+  : >"$2"
   python3 -c '
 import os, socket, sys
 listener = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
@@ -69,9 +75,9 @@ os.chmod(sys.argv[1], 0o666)
 with open(sys.argv[2], "ab", buffering=0) as log:
     while True:
         log.write(listener.recv(4096) + b"\n")
-' "$root/dev/log" "$syslog" &
+' "$1" "$2" &
   local waited=0
-  until [[ -S $root/dev/log ]]; do
+  until [[ -S $1 ]]; do
     ((waited++ < 100)) || { echo "no syslog listener" >&2; return 1; }
     sleep 0.05
   done
@@ -113,4 +119,21 @@ expect_running() {
   [[ -n $pid && $(daemon_pids) == "$pid" ]] ||
     fail "running daemons: $(daemon_pids | xargs), pid file: ${pid:-none}"
   echo "$pid"
+}
+
+# Pids of live dormix-check processes (waiting for the clock).
+checker_pids() {
+  local stat pid name state
+  for stat in "$root"/proc/[0-9]*/stat; do
+    read -r pid name state _ <"$stat" 2>/dev/null || continue
+    [[ $name == "(dormix-check)" && $state != Z ]] && echo "$pid"
+  done
+}
+
+# expect_stopped PID: PID logged "stopped", and it, any waiting checker and
+# the pid file are gone.
+expect_stopped() {
+  wait_for_log "dormix[$1]: stopped" || fail "daemon $1 did not log stopped"
+  [[ -z $(daemon_pids)$(checker_pids) ]] || fail "still running: $(daemon_pids | xargs) $(checker_pids | xargs)"
+  [[ ! -e $root$pid_file ]] || fail "the pid file is left behind"
 }
