@@ -74,8 +74,8 @@ int system_enter_sleep(void* /*context*/, const wake_params& params) { return en
 int main(int argc, char** argv) {
   open_standard_descriptors();
   // Once, as the settings: the rules read the clock in this zone from now on.
-  // The environment lives in this frame, as long as the daemon.
-  char* environment[ENVIRONMENT_CAPACITY];
+  // Static: the C library reads the environment until the very end.
+  static char* environment[ENVIRONMENT_CAPACITY];
   use_system_time_zone(environment, ENVIRONMENT_CAPACITY);
   restore_signal_dispositions();
   setsid();

@@ -16,14 +16,6 @@ time_zone_choice use_system_time_zone(char** environment, int capacity) {
   // static daemon with realloc and more code than all of this.
   static char assignment[TZ_PREFIX_LENGTH + ETC_TZ_SIZE + 1];
   char* const text = assignment + TZ_PREFIX_LENGTH;
-  int length = -1;
-  // Non-blocking, so that a FIFO there cannot hold the start up.
-  const int fd = open(ETC_TZ_PATH, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd >= 0) {
-    // A regular file: one read returns what there is, up to the size.
-    length = static_cast<int>(read(fd, text, ETC_TZ_SIZE));
-    close(fd);
-  }
   // Every other variable is kept, in order, for the tools the daemon runs.
   const char* tz_variable = nullptr;
   int count = 0;
@@ -35,6 +27,17 @@ time_zone_choice use_system_time_zone(char** environment, int capacity) {
       environment[count++] = *entry;
     } else {
       room = false;
+    }
+  }
+  // /etc/TZ is read only when TZ leaves the choice to it.
+  int length = -1;
+  if (tz_variable == nullptr || tz_variable[0] == '\0') {
+    // Non-blocking, so that a FIFO there cannot hold the start up.
+    const int fd = open(ETC_TZ_PATH, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd >= 0) {
+      // A regular file: one read returns what there is, up to the size.
+      length = static_cast<int>(read(fd, text, ETC_TZ_SIZE));
+      close(fd);
     }
   }
   const time_zone_choice choice = choose_time_zone(tz_variable, text, length);

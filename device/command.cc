@@ -22,8 +22,6 @@ void reset_child_fds() {
   }
 }
 
-namespace {
-
 void close_descriptors_from_3() {
   // close_range is called directly so that the binary also runs on a glibc
   // older than 2.34; the loop is for kernels older than 5.9.
@@ -32,8 +30,6 @@ void close_descriptors_from_3() {
 #endif
   for (int fd = getdtablesize() - 1; fd >= 3; --fd) close(fd);
 }
-
-}  // namespace
 
 void exec_child(const char* path, va_list arguments) {
   int null_fd = open("/dev/null", O_RDWR);

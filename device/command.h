@@ -18,6 +18,9 @@ void set_child_stdout(int fd);
 /// Closes every prepared descriptor above 2 and forgets all redirections.
 void reset_child_fds();
 
+/// Closes every descriptor from 3 up, as a child does before its exec.
+void close_descriptors_from_3();
+
 /// Child side of a run: sets up descriptors 0-2, closes the rest and execs
 /// path with the arguments up to the first null. Returns only on failure.
 void exec_child(const char* path, va_list arguments);

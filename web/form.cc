@@ -127,6 +127,7 @@ form_error parse_form(const char* body, size_t size, const form_layout& layout, 
     error = decode(equals + 1, pair_end, form->values[index], FORM_VALUE_SIZE);
     if (error != form_error::none) return error;
     if (layout.numeric[index] && !all_digits(form->values[index])) return form_error::not_a_number;
+    if (pair_end == end) break;
     pair = pair_end + 1;
   }
   for (int i = 0; i < layout.count; ++i) {

@@ -15,14 +15,14 @@
 #include <time.h>
 #include <unistd.h>
 
+#include "device/command.h"
+#include "device/monotonic.h"
+#include "tools/check/root_only.h"
+
 namespace {
 
 constexpr int RESTART_TIMEOUT_SECONDS = 30;
 constexpr const char* TEMPORARY_SUFFIX = ".web-";
-
-bool root_only(const struct stat& status) {
-  return status.st_uid == 0 && (status.st_mode & (S_IWGRP | S_IWOTH)) == 0;
-}
 
 bool write_all(int fd, const char* data, size_t size) {
   while (size > 0) {
@@ -137,8 +137,9 @@ bool load_secret(unsigned char secret[SECRET_SIZE], char* why, size_t why_size) 
 
 bool remote_user_switched_off() {
   struct stat status {};
+  char risk[WRITE_RISK_SIZE];
   return lstat(WEB_NO_USER_SWITCH_PATH, &status) == 0 && S_ISREG(status.st_mode) &&
-         root_only(status);
+         !write_risk(status.st_uid, status.st_mode, risk);
 }
 
 void write_obstacle(const char* path, char* why, size_t why_size) {
@@ -203,12 +204,19 @@ bool replace_settings_file(const char* path, const char* data, size_t size, char
   } else if (fsync(fd) != 0) {
     failed = "sync the new file";
   }
-  const int error = errno;
-  if (close(fd) != 0 && failed == nullptr) failed = "close the new file";
-  if (failed == nullptr && rename(temporary, path) != 0) failed = "rename the new file into place";
+  // The errno of the step that failed, not of a later call.
+  int error = failed != nullptr ? errno : 0;
+  if (close(fd) != 0 && failed == nullptr) {
+    failed = "close the new file";
+    error = errno;
+  }
+  if (failed == nullptr && rename(temporary, path) != 0) {
+    failed = "rename the new file into place";
+    error = errno;
+  }
   if (failed != nullptr) {
     snprintf(why, why_size, "cannot %s (%s): %s; the old file is unchanged", failed, temporary,
-             strerror(error != 0 ? error : errno));
+             strerror(error));
     unlink(temporary);
     return false;
   }
@@ -255,10 +263,12 @@ namespace {
 // Runs "/etc/init.d/dormix restart" with a fixed argument list and
 // environment, its output on output_fd. Does not return.
 [[noreturn]] void exec_init_script_restart(int output_fd) {
-  const int null_fd = open("/dev/null", O_RDONLY);
+  const int null_fd = open("/dev/null", O_RDONLY | O_CLOEXEC);
   if (null_fd >= 0) dup2(null_fd, 0);
   dup2(output_fd, 1);
   dup2(output_fd, 2);
+  // Nothing of the web server's reaches the script, nor the daemon it starts.
+  close_descriptors_from_3();
   char script[] = "/etc/init.d/dormix";
   char restart[] = "restart";
   char* const arguments[] = {script, restart, nullptr};
@@ -282,13 +292,6 @@ bool append_read(int fd, char* out, size_t size, size_t* used) {
   return true;
 }
 
-// Seconds of the monotonic clock: a deadline that a clock step cannot move.
-long monotonic_now() {
-  timespec now{};
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return static_cast<long>(now.tv_sec);
-}
-
 }  // namespace
 
 int restart_daemon(char* out, size_t size) {
@@ -307,13 +310,18 @@ int restart_daemon(char* out, size_t size) {
   size_t used = 0;
   int status = 0;
   bool exited = false;
-  const long deadline = monotonic_now() + RESTART_TIMEOUT_SECONDS;
-  while (!exited && monotonic_now() < deadline) {
+  const int deadline = monotonic_seconds() + RESTART_TIMEOUT_SECONDS;
+  bool open_pipe = true;
+  while (!exited && monotonic_seconds() < deadline) {
     pollfd ready{pipe_fds[0], POLLIN, 0};
-    if (poll(&ready, 1, 100) > 0) append_read(pipe_fds[0], out, size, &used);
+    if (!open_pipe) {
+      usleep(100000);
+    } else if (poll(&ready, 1, 100) > 0) {
+      open_pipe = append_read(pipe_fds[0], out, size, &used);
+    }
     exited = waitpid(child, &status, WNOHANG) == child;
   }
-  for (pollfd left{pipe_fds[0], POLLIN, 0}; exited && poll(&left, 1, 0) > 0;) {
+  for (pollfd left{pipe_fds[0], POLLIN, 0}; exited && open_pipe && poll(&left, 1, 0) > 0;) {
     if (!append_read(pipe_fds[0], out, size, &used)) break;
   }
   close(pipe_fds[0]);
