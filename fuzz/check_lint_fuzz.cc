@@ -5,8 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "analysis/lint.h"
 #include "settings/settings.h"
-#include "tools/check/lint.h"
 
 namespace {
 

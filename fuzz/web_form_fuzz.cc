@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "tools/check/known_keys.h"
+#include "analysis/known_keys.h"
 #include "web/form.h"
 
 namespace {

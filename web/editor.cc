@@ -4,8 +4,8 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "tools/check/lint.h"
-#include "tools/check/value_checks.h"
+#include "analysis/lint.h"
+#include "analysis/value_checks.h"
 
 void editor_fields_fill(const known_key keys[KNOWN_KEY_COUNT], editor_fields* fields) {
   for (int i = 0; i < KNOWN_KEY_COUNT; ++i) {

@@ -4,7 +4,7 @@
 
 #include <stddef.h>
 
-#include "tools/check/report.h"
+#include "analysis/report.h"
 #include "web/form.h"
 #include "web/rewrite.h"
 

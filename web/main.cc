@@ -8,9 +8,9 @@
 #include <time.h>
 #include <unistd.h>
 
+#include "analysis/root_only.h"
+#include "analysis/router.h"
 #include "daemon/time_zone.h"
-#include "tools/check/field_mode.h"
-#include "tools/check/root_only.h"
 #include "web/editor.h"
 #include "web/form.h"
 #include "web/page.h"
@@ -26,18 +26,8 @@ constexpr useconds_t RESTART_SETTLE_STEP_US = 100000;
 char file_text[SETTINGS_MAX_SIZE];
 char new_text[SETTINGS_MAX_SIZE + size_t{KNOWN_KEY_COUNT} * 96];
 char body[FORM_MAX_BODY];
-// A report holds pointers to members, whose null is not all zero bits: a
-// plain static one would be an initialised copy in the program file (50 KiB
-// each). Behind a byte array it is zero bits in .bss; build_report sets it
-// up before use.
-union report_storage {
-  char bytes[sizeof(check_report)];
-  check_report value;
-};
-report_storage report_space;
-report_storage new_report_space;
-check_report& report = report_space.value;
-check_report& new_report = new_report_space.value;
+check_report report;
+check_report new_report;
 page_state state;
 parsed_form form;
 
@@ -330,7 +320,7 @@ int main() {
   // The daemon's zone, chosen as it chooses it, before any local time is read.
   static char* zone_environment[ENVIRONMENT_CAPACITY * 8];
   const time_zone_choice zone = use_system_time_zone(zone_environment, ENVIRONMENT_CAPACITY * 8);
-  const check_request check{SETTINGS_PATH, time(nullptr), false, {}, zone};
+  const check_request check{SETTINGS_PATH, time(nullptr), router_input_presence(), zone};
   unsigned char secret[SECRET_SIZE];
   char secret_why[256];
   const bool secret_loaded = load_secret(secret, secret_why, sizeof secret_why);

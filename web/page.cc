@@ -4,13 +4,13 @@
 #include <string.h>
 #include <time.h>
 
+#include "analysis/clock_rule.h"
+#include "analysis/lpm_call.h"
+#include "analysis/rule_words.h"
+#include "analysis/time_rule_firings.h"
+#include "analysis/zone_words.h"
 #include "daemon/time_of_day.h"
 #include "daemon/wakeup.h"
-#include "tools/check/clock_rule.h"
-#include "tools/check/lpm_call.h"
-#include "tools/check/output.h"
-#include "tools/check/rule_words.h"
-#include "tools/check/time_rule_firings.h"
 #include "web/fields.h"
 #include "web/html.h"
 

@@ -5,8 +5,8 @@
 #include <stdio.h>
 #include <sys/types.h>
 
-#include "tools/check/field_mode.h"
-#include "tools/check/report.h"
+#include "analysis/field_view.h"
+#include "analysis/report.h"
 #include "web/form.h"
 #include "web/sha256.h"
 #include "web/system.h"

@@ -15,9 +15,9 @@
 #include <time.h>
 #include <unistd.h>
 
+#include "analysis/root_only.h"
 #include "device/command.h"
 #include "device/monotonic.h"
-#include "tools/check/root_only.h"
 
 namespace {
 

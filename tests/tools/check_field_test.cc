@@ -9,9 +9,9 @@
 #include <cstring>
 #include <string>
 
+#include "analysis/field_view.h"
+#include "analysis/root_only.h"
 #include "daemon/controller.h"
-#include "tools/check/field_view.h"
-#include "tools/check/root_only.h"
 
 namespace {
 

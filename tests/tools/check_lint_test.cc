@@ -6,7 +6,7 @@
 #include <cstring>
 #include <string>
 
-#include "tools/check/lint.h"
+#include "analysis/lint.h"
 
 namespace {
 

@@ -9,12 +9,12 @@
 #include <ctime>
 #include <string>
 
+#include "analysis/clock_rule.h"
+#include "analysis/report.h"
+#include "analysis/time_rule_firings.h"
+#include "analysis/value_checks.h"
 #include "daemon/time_of_day.h"
 #include "datetime/date_time.h"
-#include "tools/check/clock_rule.h"
-#include "tools/check/report.h"
-#include "tools/check/time_rule_firings.h"
-#include "tools/check/value_checks.h"
 
 namespace {
 
@@ -61,7 +61,7 @@ check_report* report_on(const std::string& text, const char* at) {
   std::string buffer = text;
   FILE* file = fmemopen(buffer.data(), buffer.size(), "r");
   EXPECT_NE(file, nullptr);
-  check_request request{"settings", local_moment(at), true, {true, true}, {}};
+  check_request request{"settings", local_moment(at), {presence_source::option, {true, true}}, {}};
   EXPECT_TRUE(build_report(file, request, &report));
   fclose(file);
   return &report;

@@ -33,7 +33,7 @@ done
 
 # Every warning the checker can give is documented.
 check_page=$(rendered dormix-check.8)
-codes=$(grep -ho 'WARN_[A-Z_]* = "[a-z-]*"' "$source_dir"/tools/check/*.h | sed 's/.*"\(.*\)"/\1/')
+codes=$(grep -ho 'WARN_[A-Z_]* = "[a-z-]*"' "$source_dir"/analysis/*.h "$source_dir"/tools/check/*.h | sed 's/.*"\(.*\)"/\1/')
 [[ $(wc -w <<<"$codes") -ge 15 ]] || fail "found only $(wc -w <<<"$codes") warning codes"
 for code in $codes; do
   grep -q -- "$code" <<<"$check_page" || fail "dormix-check(8) does not document $code"

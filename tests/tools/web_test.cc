@@ -214,7 +214,7 @@ TEST(WebRewrite, KeepsEveryOtherByte) {
 
 TEST(WebEditor, ChangesAndTheCheckersVerdict) {
   const std::string file = "MOD_DORMIX_SLEEP_TIME0_HOUR=\"22\" # evening\r\nOTHER=1\r\n";
-  const check_request request{"settings", 0, true, {true, false}, {}};
+  const check_request request{"settings", 0, {presence_source::option, {true, false}}, {}};
   static check_report report;
   ASSERT_TRUE(report_on_text(file.data(), file.size(), request, &report));
   static editor_fields fields;

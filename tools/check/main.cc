@@ -6,13 +6,14 @@
 #include <sys/stat.h>
 #include <time.h>
 
+#include "analysis/report.h"
+#include "analysis/router.h"
 #include "daemon/time_zone.h"
 #include "datetime/date_time.h"
 #include "settings/settings.h"
 #include "tools/check/field_mode.h"
 #include "tools/check/init_gate.h"
 #include "tools/check/output.h"
-#include "tools/check/report.h"
 
 namespace {
 
@@ -46,6 +47,7 @@ constexpr const char* USAGE =
 
 struct options {
   check_request request;
+  bool inputs_given;
   bool json;
   bool quiet;
   bool help;
@@ -61,13 +63,12 @@ int usage_error(const char* format, const char* detail) {
   return EXIT_UNUSABLE;
 }
 
-bool parse_inputs(const char* list, check_request* request) {
-  request->inputs_given = true;
-  request->inputs[0] = request->inputs[1] = false;
+bool parse_inputs(const char* list, input_presence_answer* inputs) {
+  *inputs = input_presence_answer{presence_source::option, {}};
   if (strcmp(list, "none") == 0 || list[0] == '\0') return true;
   for (const char* c = list;; c += 2) {
     if (c[0] != '0' && c[0] != '1') return false;
-    request->inputs[c[0] - '0'] = true;
+    inputs->present[c[0] - '0'] = true;
     if (c[1] == '\0') return true;
     if (c[1] != ',') return false;
   }
@@ -114,7 +115,8 @@ int parse_options(int argc, char** argv, options* parsed) {
     } else if (is_option(argument, "--inputs")) {
       const char* list = option_value(argument, "--inputs", &i, argc, argv);
       if (list == nullptr) return usage_error("%s needs a list", "--inputs");
-      if (!parse_inputs(list, &parsed->request)) {
+      parsed->inputs_given = true;
+      if (!parse_inputs(list, &parsed->request.inputs)) {
         return usage_error("--inputs takes 0,1 or 0 or 1 or none, not \"%s\"", list);
       }
     } else {
@@ -123,7 +125,7 @@ int parse_options(int argc, char** argv, options* parsed) {
   }
   parsed->now = parsed->now || parsed->watch;
   // The router's present: its clock, its status tool, its inputs.
-  if (parsed->now && (at_text != nullptr || parsed->request.inputs_given || parsed->json)) {
+  if (parsed->now && (at_text != nullptr || parsed->inputs_given || parsed->json)) {
     return usage_error("%s looks at this router now: no --at, --inputs or --json", "--now");
   }
   if (parsed->request.path == nullptr) parsed->request.path = SETTINGS_PATH;
@@ -171,6 +173,7 @@ int main(int argc, char** argv) {
   }
   FILE* file = open_settings(parsed.request.path);
   if (file == nullptr) return EXIT_UNUSABLE;
+  if (!parsed.inputs_given) parsed.request.inputs = router_input_presence();
   // Large records: static, so that the stack stays small.
   static check_report report;
   const bool readable = build_report(file, parsed.request, &report);

@@ -1,9 +1,10 @@
 #include <inttypes.h>
 #include <string.h>
 
+#include "analysis/clock_rule.h"
+#include "analysis/zone_words.h"
 #include "daemon/controller.h"
 #include "daemon/wakeup.h"
-#include "tools/check/clock_rule.h"
 #include "tools/check/output.h"
 
 namespace {

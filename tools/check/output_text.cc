@@ -3,12 +3,13 @@
 #include <string.h>
 #include <unistd.h>
 
+#include "analysis/clock_rule.h"
+#include "analysis/rule_words.h"
+#include "analysis/zone_words.h"
 #include "daemon/controller.h"
 #include "daemon/wakeup.h"
 #include "device/status.h"
-#include "tools/check/clock_rule.h"
 #include "tools/check/output.h"
-#include "tools/check/rule_words.h"
 
 namespace {
 
@@ -91,23 +92,6 @@ void print_warnings(const check_report& report, FILE* out) {
 }
 
 }  // namespace
-
-const char* time_zone_text(const time_zone_choice& choice) {
-  if (choice.source != time_zone_source::library_default) return getenv("TZ");
-  return access(LOCALTIME_PATH, F_OK) == 0 ? LOCALTIME_PATH : "UTC";
-}
-
-const char* time_zone_source_name(time_zone_source source) {
-  switch (source) {
-    case time_zone_source::environment:
-      return "TZ";
-    case time_zone_source::etc_tz:
-      return ETC_TZ_PATH;
-    case time_zone_source::library_default:
-      break;
-  }
-  return "default";
-}
 
 void print_time_zone(const time_zone_choice& zone, FILE* out) {
   const char* text = time_zone_text(zone);

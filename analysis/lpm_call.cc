@@ -1,4 +1,4 @@
-#include "tools/check/lpm_call.h"
+#include "analysis/lpm_call.h"
 
 #include <stdio.h>
 #include <string.h>

@@ -4,11 +4,11 @@
 #include <stdio.h>
 #include <time.h>
 
+#include "analysis/findings.h"
+#include "analysis/known_keys.h"
+#include "analysis/lpm_call.h"
 #include "daemon/time_zone.h"
 #include "settings/settings.h"
-#include "tools/check/findings.h"
-#include "tools/check/known_keys.h"
-#include "tools/check/lpm_call.h"
 
 /// Where the answers about which inputs exist came from.
 enum class presence_source {
@@ -17,11 +17,16 @@ enum class presence_source {
   status_missing  // the status tool is not there: every input counts as absent
 };
 
+/// Which binary inputs exist, as the caller found out at its edge.
+struct input_presence_answer {
+  presence_source source;
+  bool present[BINARY_INPUT_COUNT];
+};
+
 struct check_request {
   const char* path;
   time_t at;
-  bool inputs_given;
-  bool inputs[BINARY_INPUT_COUNT];
+  input_presence_answer inputs;
   time_zone_choice zone;  // already handed to the C library
 };
 

@@ -1,10 +1,10 @@
-#include "tools/check/rule_words.h"
+#include "analysis/rule_words.h"
 
 #include <inttypes.h>
 #include <stdio.h>
 
+#include "analysis/clock_rule.h"
 #include "daemon/controller.h"
-#include "tools/check/clock_rule.h"
 
 namespace {
 

@@ -1,12 +1,12 @@
-#include "tools/check/value_checks.h"
+#include "analysis/value_checks.h"
 
 #include <inttypes.h>
 
+#include "analysis/key_lines.h"
+#include "analysis/lint.h"
 #include "daemon/controller.h"
 #include "daemon/wakeup.h"
 #include "device/binary_input.h"
-#include "tools/check/key_lines.h"
-#include "tools/check/lint.h"
 
 namespace {
 

@@ -1,10 +1,10 @@
-#include "tools/check/time_rule_firings.h"
+#include "analysis/time_rule_firings.h"
 
 #include <string.h>
 
+#include "analysis/clock_rule.h"
+#include "analysis/key_lines.h"
 #include "daemon/time_of_day.h"
-#include "tools/check/clock_rule.h"
-#include "tools/check/key_lines.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 
 #include <sys/types.h>
 
-#include "tools/check/findings.h"
+#include "analysis/findings.h"
 
 inline constexpr const char* WARN_WRITABLE = "writable-by-others";
 inline constexpr int WRITE_RISK_SIZE = 96;
@@ -22,3 +22,8 @@ bool write_risk(uid_t owner, mode_t mode, char out[WRITE_RISK_SIZE]);
 /// commands". Returns the number of warnings added.
 int check_root_only(const char* path, const char* role, const char* consequence,
                     check_findings* findings);
+
+/// Adds a warning for each of the settings file, the low-power tool and the
+/// status tool (and each directory above them) that someone other than root
+/// can change. Returns the number added.
+int check_trusted_files(const char* settings_path, check_findings* findings);

@@ -3,8 +3,8 @@
 
 #include <stdio.h>
 
-#include "tools/check/findings.h"
-#include "tools/check/known_keys.h"
+#include "analysis/findings.h"
+#include "analysis/known_keys.h"
 
 /// Warning codes, one per kind of mistake.
 inline constexpr const char* WARN_BLANK = "blank-around-equals";

@@ -9,6 +9,8 @@
 #include "daemon/controller.h"
 
 inline constexpr int FIELD_STATUS_SIZE = 4096;
+inline constexpr int FIELD_LINE_SIZE = 512;
+inline constexpr int FIELD_VIEW_LINES = 2 + BINARY_INPUT_COUNT;
 
 /// The router as the checker looks at it. Every call gets context, so that
 /// tests script the router.
@@ -44,6 +46,11 @@ struct field_view {
 /// for none), whose rules go on: a hold keeps its start while it lasts.
 void observe_field(const sleep_config& config, const field_platform& platform,
                    const field_view* previous, field_view* view);
+
+/// The view in words: the status tool's answer, the GPIO device, then one
+/// line per input with what the daemon's input rule makes of it.
+void describe_field_view(const field_view& view, const sleep_config& config,
+                         char lines[FIELD_VIEW_LINES][FIELD_LINE_SIZE]);
 
 /// Copies the lines of status output that begin with "Binary Input", each
 /// ended by a line feed, into out.

@@ -1,7 +1,7 @@
 // Warnings about a settings file, each tied to the line it concerns.
 #pragma once
 
-#include "tools/check/known_keys.h"
+#include "analysis/known_keys.h"
 
 inline constexpr int CHECK_MAX_WARNINGS = 100;
 inline constexpr int CHECK_WARNING_TEXT = 512;

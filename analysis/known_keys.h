@@ -8,11 +8,14 @@
 inline constexpr int KNOWN_KEY_COUNT = 18;
 inline constexpr int KNOWN_KEY_SIZE = 64;
 
+// Indices rather than pointers to members: a null pointer to a member is not
+// all zero bits, so a record holding one could not be zero-initialised, and
+// every static report would be an initialised copy in the program file.
 struct known_key {
   char name[KNOWN_KEY_SIZE];
-  int input;                      // the binary input whose keys these are, or -1 for a general key
-  uint32_t sleep_config::*field;  // general keys
-  uint32_t (sleep_config::*per_input)[BINARY_INPUT_COUNT];  // per-input keys
+  int input;  // the binary input whose keys these are, or -1 for a general key
+  int field;  // general keys: index in SETTINGS_LEADING_FIELDS, then on in
+              // SETTINGS_TRAILING_FIELDS; per-input keys: in SETTINGS_INPUT_FIELDS
 };
 
 /// Every key, general and per input, in the order the daemon reads them.

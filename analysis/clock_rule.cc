@@ -1,4 +1,4 @@
-#include "tools/check/clock_rule.h"
+#include "analysis/clock_rule.h"
 
 #include <stdio.h>
 

@@ -1,4 +1,4 @@
-#include "tools/check/key_lines.h"
+#include "analysis/key_lines.h"
 
 int report_key_line(const check_report& report, const char* name) {
   const int index = known_key_index(report.keys, name);

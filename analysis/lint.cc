@@ -1,4 +1,4 @@
-#include "tools/check/lint.h"
+#include "analysis/lint.h"
 
 #include <ctype.h>
 #include <inttypes.h>

@@ -1,26 +1,36 @@
-#include "tools/check/known_keys.h"
+#include "analysis/known_keys.h"
 
 #include <ctype.h>
 #include <string.h>
 #include <strings.h>
 
+namespace {
+
+constexpr int LEADING_FIELD_COUNT =
+    static_cast<int>(sizeof SETTINGS_LEADING_FIELDS / sizeof SETTINGS_LEADING_FIELDS[0]);
+
+// The per-input fields, in the order of SETTINGS_INPUT_FIELDS.
+constexpr uint32_t (sleep_config::*INPUT_FIELDS[3])[BINARY_INPUT_COUNT] = {
+    &sleep_config::sleep_bin_enabled, &sleep_config::sleep_bin_state,
+    &sleep_config::sleep_bin_second};
+
+}  // namespace
+
 void known_keys_fill(known_key keys[KNOWN_KEY_COUNT]) {
-  uint32_t(sleep_config::*input_fields[3])[BINARY_INPUT_COUNT] = {&sleep_config::sleep_bin_enabled,
-                                                                  &sleep_config::sleep_bin_state,
-                                                                  &sleep_config::sleep_bin_second};
   int count = 0;
+  int general = 0;
   for (const settings_field& field : SETTINGS_LEADING_FIELDS) {
-    keys[count] = known_key{{}, -1, field.field, nullptr};
+    keys[count] = known_key{{}, -1, general++};
     snprintf(keys[count++].name, KNOWN_KEY_SIZE, "%s", field.key);
   }
   for (int n = 0; n < BINARY_INPUT_COUNT; ++n) {
     for (int f = 0; f < 3; ++f) {
-      keys[count] = known_key{{}, n, nullptr, input_fields[f]};
+      keys[count] = known_key{{}, n, f};
       settings_input_key(keys[count++].name, KNOWN_KEY_SIZE, n, SETTINGS_INPUT_FIELDS[f]);
     }
   }
   for (const settings_field& field : SETTINGS_TRAILING_FIELDS) {
-    keys[count] = known_key{{}, -1, field.field, nullptr};
+    keys[count] = known_key{{}, -1, general++};
     snprintf(keys[count++].name, KNOWN_KEY_SIZE, "%s", field.key);
   }
 }
@@ -70,6 +80,7 @@ int known_key_nearest(const known_key keys[KNOWN_KEY_COUNT], const char* name, i
 }
 
 uint32_t known_key_value(const known_key& key, const sleep_config& config) {
-  if (key.input < 0) return config.*key.field;
-  return (config.*key.per_input)[key.input];
+  if (key.input >= 0) return (config.*INPUT_FIELDS[key.field])[key.input];
+  if (key.field < LEADING_FIELD_COUNT) return config.*SETTINGS_LEADING_FIELDS[key.field].field;
+  return config.*SETTINGS_TRAILING_FIELDS[key.field - LEADING_FIELD_COUNT].field;
 }

@@ -1,10 +1,13 @@
-#include "tools/check/root_only.h"
+#include "analysis/root_only.h"
 
 #include <limits.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
+
+#include "daemon/wakeup.h"
+#include "device/status.h"
 
 namespace {
 
@@ -68,4 +71,12 @@ int check_root_only(const char* path, const char* role, const char* consequence,
     is_file = false;
   }
   return count;
+}
+
+int check_trusted_files(const char* settings_path, check_findings* findings) {
+  return check_root_only(settings_path, "the settings file",
+                         "decide when the router sleeps and when it wakes", findings) +
+         check_root_only(LPM_PATH, "the low-power tool", "have root run their commands", findings) +
+         check_root_only(STATUS_TOOL_PATH, "the status tool", "have root run their commands",
+                         findings);
 }

@@ -1,14 +1,10 @@
-#include "tools/check/report.h"
+#include "analysis/report.h"
 
-#include <unistd.h>
-
+#include "analysis/lint.h"
+#include "analysis/time_rule_firings.h"
+#include "analysis/value_checks.h"
 #include "daemon/controller.h"
 #include "daemon/time_of_day.h"
-#include "device/binary_input.h"
-#include "device/status.h"
-#include "tools/check/lint.h"
-#include "tools/check/time_rule_firings.h"
-#include "tools/check/value_checks.h"
 
 namespace {
 
@@ -19,18 +15,8 @@ int answered_present(const void* context, int n) {
 }
 
 void load_config(FILE* file, const check_request& request, check_report* report) {
-  if (request.inputs_given) {
-    report->presence = presence_source::option;
-    for (int n = 0; n < BINARY_INPUT_COUNT; ++n) report->present[n] = request.inputs[n];
-  } else {
-    report->presence = access(STATUS_TOOL_PATH, X_OK) == 0 ? presence_source::status_tool
-                                                           : presence_source::status_missing;
-    // Asked once per input, so that the report and the loaded values agree
-    // even if the tool's answer changes meanwhile.
-    for (int n = 0; n < BINARY_INPUT_COUNT; ++n) {
-      report->present[n] = binary_input_present(n) != 0;
-    }
-  }
+  report->presence = request.inputs.source;
+  for (int n = 0; n < BINARY_INPUT_COUNT; ++n) report->present[n] = request.inputs.present[n];
   load_sleep_config_in(file, &report->config, answered_present, report->present);
   for (int n = 0; n < BINARY_INPUT_COUNT; ++n) {
     report->inputs_read[n] = input_in_use(report->present, n);

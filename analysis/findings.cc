@@ -1,4 +1,4 @@
-#include "tools/check/findings.h"
+#include "analysis/findings.h"
 
 #include <stdarg.h>
 #include <stdio.h>
