@@ -7,22 +7,45 @@
 
 namespace {
 
+constexpr time_t SECONDS_PER_DAY = 86400;
+// Offsets in use change at most once in a few weeks; an hourly probe finds
+// each change, and bisection finds its second.
+constexpr time_t OFFSET_PROBE = 3600;
+
 long local_offset(time_t t) {
   tm local{};
   if (localtime_r(&t, &local) == nullptr) return 0;
   return local.tm_gmtoff;
 }
 
+// The first second after from, before limit, whose local offset is not
+// offset (from's own); limit when there is none.
+time_t next_offset_change(time_t from, long offset, time_t limit) {
+  for (time_t t = from; t < limit; t += OFFSET_PROBE) {
+    const time_t end = limit - t > OFFSET_PROBE ? t + OFFSET_PROBE : limit - 1;
+    if (end <= t || local_offset(end) == offset) continue;
+    time_t low = t;  // still has the old offset
+    time_t high = end;
+    while (high - low > 1) {
+      const time_t middle = low + (high - low) / 2;
+      if (local_offset(middle) == offset) {
+        low = middle;
+      } else {
+        high = middle;
+      }
+    }
+    return high;
+  }
+  return limit;
+}
+
 }  // namespace
 
 int find_clock_changes(time_t from, time_t to, clock_change* changes, int max) {
-  // Offsets in use change at most once in a few weeks; an hourly probe finds
-  // each change, and bisection finds its second.
-  constexpr time_t probe = 3600;
   int count = 0;
   long before = local_offset(from);
-  for (time_t t = from; t < to && count < max; t += probe) {
-    const time_t end = t + probe < to ? t + probe : to;
+  for (time_t t = from; t < to && count < max; t += OFFSET_PROBE) {
+    const time_t end = t + OFFSET_PROBE < to ? t + OFFSET_PROBE : to;
     const long after = local_offset(end);
     if (after == before) continue;
     time_t low = t;  // still has the old offset
@@ -47,15 +70,38 @@ int replay_time_rule(int32_t sleep_tod, time_t from, time_t to, sleep_length asl
   state.sleep_tod = sleep_tod;
   state.sleep_time_armed = sleep_time_armed_at_start(sleep_tod, seconds_of_day_at(from));
   int count = 0;
-  for (time_t t = from; t < to; ++t) {
-    const int now_tod = seconds_of_day_at(t);
-    if (!time_rule_fires(&state, 1, now_tod)) continue;
-    if (count < max) firings[count] = t;
-    ++count;
-    // Asleep past the end: on a 32-bit time_t the sum may not even fit.
-    const int64_t resume = static_cast<int64_t>(t) + asleep(context, now_tod);
-    if (resume >= static_cast<int64_t>(to)) break;
-    t = static_cast<time_t>(resume);
+  // The daemon's cycle runs once a second. Within one local day at one
+  // offset from UTC the time of day rises by one a cycle, so only a few of
+  // those cycles can change the rule's state: the first after a start or a
+  // wake-up, local midnight, a change of offset, and the sleep time. The
+  // cycles between them only carry the time of day along.
+  time_t t = from;
+  while (t < to) {
+    tm local{};
+    const bool known = localtime_r(&t, &local) != nullptr;
+    const int now_tod = known ? local.tm_hour * 3600 + local.tm_min * 60 + local.tm_sec : 0;
+    if (time_rule_fires(&state, 1, now_tod)) {
+      if (count < max) firings[count] = t;
+      ++count;
+      // Asleep past the end: on a 32-bit time_t the sum may not even fit.
+      const int64_t resume = static_cast<int64_t>(t) + asleep(context, now_tod);
+      if (resume >= static_cast<int64_t>(to)) break;
+      t = static_cast<time_t>(resume) + 1;
+      continue;
+    }
+    time_t next = to;  // the next cycle whose time of day does not follow on
+    if (known) {
+      const time_t midnight = t + (SECONDS_PER_DAY - now_tod);
+      if (midnight < next) next = midnight;
+      next = next_offset_change(t, local.tm_gmtoff, next);
+    }
+    if (next <= t) next = t + 1;  // a leap second, or a moment without a local time
+    // The sleep time, when the rule is armed and it lies ahead in this stretch.
+    if (state.sleep_time_armed && sleep_tod > now_tod && sleep_tod - now_tod < next - t) {
+      next = t + (sleep_tod - now_tod);
+    }
+    state.prev_tod = static_cast<int32_t>(now_tod + (next - 1 - t));
+    t = next;
   }
   return count;
 }

@@ -7,13 +7,17 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <random>
 #include <string>
+#include <vector>
 
 #include "analysis/clock_rule.h"
 #include "analysis/report.h"
 #include "analysis/time_rule_firings.h"
 #include "analysis/value_checks.h"
+#include "daemon/controller.h"
 #include "daemon/time_of_day.h"
+#include "daemon/wakeup.h"
 #include "datetime/date_time.h"
 
 namespace {
@@ -317,6 +321,150 @@ TEST(CheckClock, FindsTheChangesOfTheLocalOffset) {
   EXPECT_EQ(changes[0].offset_after - changes[0].offset_before, 3600);
   format_local_moment(changes[1].at, when);
   EXPECT_STREQ(when, "2026-10-25 02:00:00 CET");
+}
+
+// The daemon's cycle as it runs: the time-of-day rule tested every second,
+// with a firing's sleep skipping the seconds it lasts. The replay must give
+// the same firings however it gets there.
+int replay_every_second(int32_t sleep_tod, time_t from, time_t to, const sleep_config& config,
+                        time_t* firings, int max) {
+  controller_state state{};
+  state.sleep_tod = sleep_tod;
+  state.sleep_time_armed = sleep_time_armed_at_start(sleep_tod, seconds_of_day_at(from));
+  int count = 0;
+  for (time_t t = from; t < to; ++t) {
+    const int now_tod = seconds_of_day_at(t);
+    if (!time_rule_fires(&state, 1, now_tod)) continue;
+    if (count < max) firings[count] = t;
+    ++count;
+    const int64_t resume = static_cast<int64_t>(t) + lpm_sleep_length(&config, now_tod);
+    if (resume >= static_cast<int64_t>(to)) break;
+    t = static_cast<time_t>(resume);
+  }
+  return count;
+}
+
+std::string firings_text(const time_t* firings, int total, int max) {
+  std::string text = std::to_string(total) + ":";
+  for (int i = 0; i < total && i < max; ++i) {
+    char when[48];
+    format_local_moment(firings[i], when);
+    text += std::string(" ") + when;
+  }
+  return text;
+}
+
+TEST(CheckClock, ReplayJumpsToTheSameFiringsAsTheCycleEverySecond) {
+  // POSIX TZ strings as firmware keeps them in /etc/TZ, and zone files:
+  // both hemispheres, half- and quarter-hour offsets, a half-hour change,
+  // changes at local midnight and on the hour before it.
+  const char* const zones[] = {
+      "UTC0",
+      "CET-1CEST,M3.5.0,M10.5.0/3",
+      "EST5EDT,M3.2.0,M11.1.0",
+      "AEST-10AEDT,M10.1.0,M4.1.0/3",
+      "<+1030>-10:30<+11>-11,M10.1.0,M4.1.0",
+      "NZST-12NZDT,M9.5.0,M4.1.0/3",
+      "<-02>2<-01>,M3.5.0/-1,M10.5.0/0",
+      "CST5CDT,M3.2.0/0,M11.1.0/1",
+      "UTC",
+      "Europe/Berlin",
+      "America/New_York",
+      "America/St_Johns",
+      "America/Havana",
+      "America/Santiago",
+      "Australia/Sydney",
+      "Australia/Adelaide",
+      "Australia/Lord_Howe",
+      "Pacific/Chatham",
+      "Asia/Kolkata",
+      "Asia/Kathmandu",
+  };
+  // Wake-up rules that keep the router asleep for none, a little, about an
+  // hour across the change, or more than a day.
+  struct wake {
+    uint32_t bin;
+    uint32_t delay_on;
+    uint32_t delay;
+    uint32_t time_on;
+    uint32_t hour;
+    uint32_t minute;
+  };
+  const wake wakes[] = {
+      {1, 0, 0, 0, 0, 0},     {0, 0, 0, 0, 0, 0},    {0, 1, 1, 0, 0, 0},     {1, 1, 600, 0, 0, 0},
+      {0, 1, 3600, 0, 0, 0},  {0, 1, 5400, 0, 0, 0}, {0, 1, 90000, 0, 0, 0}, {0, 0, 0, 1, 3, 0},
+      {1, 1, 7200, 1, 2, 30}, {0, 0, 0, 1, 0, 0},
+  };
+  std::mt19937 random(20261025);
+  const auto pick = [&random](int count) {
+    return std::uniform_int_distribution<int>(0, count - 1)(random);
+  };
+  int compared = 0;
+  for (const char* zone_name : zones) {
+    time_zone zone(zone_name);
+    if (strchr(zone_name, '/') != nullptr && !zone.available()) continue;
+    const time_t year_start = local_moment("2026-01-01 00:00:00");
+    clock_change changes[4];
+    const int change_count = find_clock_changes(year_start, year_start + 366 * 86400, changes, 4);
+    // Around each change, and on an ordinary day in June.
+    std::vector<time_t> moments{local_moment("2026-06-10 13:14:15")};
+    for (int c = 0; c < change_count; ++c) moments.push_back(changes[c].at);
+    for (const time_t moment : moments) {
+      const time_t day_start = moment - seconds_of_day_at(moment - 1) - 1;
+      // The sleep times the change touches (its first second on the old
+      // clock, inside the skipped or repeated stretch, its first on the new
+      // clock), the day's ends, and times out of range.
+      const int before_tod = seconds_of_day_at(moment - 1) + 1;
+      const int after_tod = seconds_of_day_at(moment);
+      const int inside_tod = (before_tod + after_tod) / 2;
+      const auto hour = [](int tod) { return static_cast<uint32_t>(tod / 3600); };
+      const auto minute = [](int tod) { return static_cast<uint32_t>(tod / 60 % 60); };
+      const uint32_t sleep_times[][2] = {
+          {hour(before_tod), minute(before_tod)},
+          {hour(inside_tod), minute(inside_tod)},
+          {hour(after_tod), minute(after_tod)},
+          {0, 0},
+          {23, 59},
+          {12, 0},
+          {25, 0},
+          {596524, 0},
+          {0, 90},
+          {static_cast<uint32_t>(pick(24)), static_cast<uint32_t>(pick(60))},
+      };
+      // Starts: at the day's midnight, its last second before, just before
+      // the change, and twice anywhere in the day before it.
+      const time_t starts[] = {day_start, day_start - 1, moment - 1 - pick(3) * 1800,
+                               moment - pick(24 * 3600), moment - pick(24 * 3600)};
+      for (const time_t from : starts) {
+        const uint32_t* sleep = sleep_times[pick(std::size(sleep_times))];
+        const wake& w = wakes[pick(std::size(wakes))];
+        sleep_config config{};
+        config.wakeup_bin_enabled = w.bin;
+        config.wakeup_delay_enabled = w.delay_on;
+        config.wakeup_delay_second = w.delay;
+        config.wakeup_time_enabled = w.time_on;
+        config.wakeup_time_hour = w.hour;
+        config.wakeup_time_minute = w.minute;
+        const int32_t sleep_tod = sleep_time_of_day(sleep[0], sleep[1]);
+        const time_t to = from + 25 * 3600 + pick(4) * 3600 + pick(3600);
+        constexpr int MAX = 8;
+        time_t expected[MAX];
+        time_t replayed[MAX];
+        const int expected_total = replay_every_second(sleep_tod, from, to, config, expected, MAX);
+        const int replayed_total =
+            replay_time_rule(sleep_tod, from, to, lpm_sleep_length, &config, replayed, MAX);
+        char start[48];
+        format_local_moment(from, start);
+        SCOPED_TRACE(std::string(zone_name) + ", from " + start + " for " +
+                     std::to_string(to - from) + " s, sleep " + std::to_string(sleep[0]) + ":" +
+                     std::to_string(sleep[1]) + ", wake " + std::to_string(&w - wakes));
+        EXPECT_EQ(firings_text(replayed, replayed_total, MAX),
+                  firings_text(expected, expected_total, MAX));
+        ++compared;
+      }
+    }
+  }
+  EXPECT_GE(compared, 150);
 }
 
 }  // namespace
