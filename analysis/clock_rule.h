@@ -1,4 +1,5 @@
-// The time-of-day rule replayed over local wall-clock time, second by second.
+// The time-of-day rule replayed over local wall-clock time, as the daemon's
+// once-a-second cycle runs it, and the changes of the local clock.
 #pragma once
 
 #include <stdint.h>

@@ -323,6 +323,32 @@ TEST(CheckClock, FindsTheChangesOfTheLocalOffset) {
   EXPECT_STREQ(when, "2026-10-25 02:00:00 CET");
 }
 
+// POSIX TZ strings as firmware keeps them in /etc/TZ, and zone files:
+// both hemispheres, half- and quarter-hour offsets, a half-hour change,
+// changes at local midnight and on the hour before it.
+const char* const ZONES[] = {
+    "UTC0",
+    "CET-1CEST,M3.5.0,M10.5.0/3",
+    "EST5EDT,M3.2.0,M11.1.0",
+    "AEST-10AEDT,M10.1.0,M4.1.0/3",
+    "<+1030>-10:30<+11>-11,M10.1.0,M4.1.0",
+    "NZST-12NZDT,M9.5.0,M4.1.0/3",
+    "<-02>2<-01>,M3.5.0/-1,M10.5.0/0",
+    "CST5CDT,M3.2.0/0,M11.1.0/1",
+    "UTC",
+    "Europe/Berlin",
+    "America/New_York",
+    "America/St_Johns",
+    "America/Havana",
+    "America/Santiago",
+    "Australia/Sydney",
+    "Australia/Adelaide",
+    "Australia/Lord_Howe",
+    "Pacific/Chatham",
+    "Asia/Kolkata",
+    "Asia/Kathmandu",
+};
+
 // The daemon's cycle as it runs: the time-of-day rule tested every second,
 // with a firing's sleep skipping the seconds it lasts. The replay must give
 // the same firings however it gets there.
@@ -354,32 +380,49 @@ std::string firings_text(const time_t* firings, int total, int max) {
   return text;
 }
 
+// Every change of the local offset, found by probing every hour.
+std::string changes_every_hour(time_t from, time_t to) {
+  std::string text;
+  long before = 0;
+  for (time_t t = from; t < to; t += 3600) {
+    tm local{};
+    localtime_r(&t, &local);
+    if (t != from && local.tm_gmtoff != before) {
+      time_t first = t - 3600;
+      for (;; ++first) {
+        tm earlier{};
+        localtime_r(&first, &earlier);
+        if (earlier.tm_gmtoff != before) break;
+      }
+      char when[48];
+      format_local_moment(first, when);
+      text += std::string(when) + "\n";
+    }
+    before = local.tm_gmtoff;
+  }
+  return text;
+}
+
+TEST(CheckClock, FindsTheSameChangesAsAnHourlyScan) {
+  for (const char* zone_name : ZONES) {
+    time_zone zone(zone_name);
+    if (strchr(zone_name, '/') != nullptr && !zone.available()) continue;
+    SCOPED_TRACE(zone_name);
+    const time_t from = local_moment("2026-01-01 00:00:00");
+    const time_t to = from + 366 * 86400;
+    clock_change changes[8];
+    const int count = find_clock_changes(from, to, changes, 8);
+    std::string found;
+    for (int i = 0; i < count; ++i) {
+      char when[48];
+      format_local_moment(changes[i].at, when);
+      found += std::string(when) + "\n";
+    }
+    EXPECT_EQ(found, changes_every_hour(from, to));
+  }
+}
+
 TEST(CheckClock, ReplayJumpsToTheSameFiringsAsTheCycleEverySecond) {
-  // POSIX TZ strings as firmware keeps them in /etc/TZ, and zone files:
-  // both hemispheres, half- and quarter-hour offsets, a half-hour change,
-  // changes at local midnight and on the hour before it.
-  const char* const zones[] = {
-      "UTC0",
-      "CET-1CEST,M3.5.0,M10.5.0/3",
-      "EST5EDT,M3.2.0,M11.1.0",
-      "AEST-10AEDT,M10.1.0,M4.1.0/3",
-      "<+1030>-10:30<+11>-11,M10.1.0,M4.1.0",
-      "NZST-12NZDT,M9.5.0,M4.1.0/3",
-      "<-02>2<-01>,M3.5.0/-1,M10.5.0/0",
-      "CST5CDT,M3.2.0/0,M11.1.0/1",
-      "UTC",
-      "Europe/Berlin",
-      "America/New_York",
-      "America/St_Johns",
-      "America/Havana",
-      "America/Santiago",
-      "Australia/Sydney",
-      "Australia/Adelaide",
-      "Australia/Lord_Howe",
-      "Pacific/Chatham",
-      "Asia/Kolkata",
-      "Asia/Kathmandu",
-  };
   // Wake-up rules that keep the router asleep for none, a little, about an
   // hour across the change, or more than a day.
   struct wake {
@@ -400,7 +443,7 @@ TEST(CheckClock, ReplayJumpsToTheSameFiringsAsTheCycleEverySecond) {
     return std::uniform_int_distribution<int>(0, count - 1)(random);
   };
   int compared = 0;
-  for (const char* zone_name : zones) {
+  for (const char* zone_name : ZONES) {
     time_zone zone(zone_name);
     if (strchr(zone_name, '/') != nullptr && !zone.available()) continue;
     const time_t year_start = local_moment("2026-01-01 00:00:00");
