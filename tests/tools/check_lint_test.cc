@@ -188,4 +188,25 @@ TEST(CheckKeys, KnowsEveryKeyTheDaemonReadsInItsOrder) {
   EXPECT_EQ(distance, 1);
 }
 
+TEST(CheckKeys, EachKeyShowsTheFieldTheDaemonFillsFromIt) {
+  known_key keys[KNOWN_KEY_COUNT];
+  known_keys_fill(keys);
+  std::string text;
+  for (int i = 0; i < KNOWN_KEY_COUNT; ++i) {
+    text += std::string(keys[i].name) + "=" + std::to_string(100 + i) + "\n";
+  }
+  FILE* file = fmemopen(text.data(), text.size(), "r");
+  ASSERT_NE(file, nullptr);
+  sleep_config config{};
+  const bool present[BINARY_INPUT_COUNT] = {true, true};
+  load_sleep_config_in(
+      file, &config,
+      [](const void* context, int n) { return static_cast<const bool*>(context)[n] ? 1 : 0; },
+      present);
+  fclose(file);
+  for (int i = 0; i < KNOWN_KEY_COUNT; ++i) {
+    EXPECT_EQ(known_key_value(keys[i], config), static_cast<uint32_t>(100 + i)) << keys[i].name;
+  }
+}
+
 }  // namespace
