@@ -12,8 +12,8 @@ inline constexpr int FIELD_STATUS_SIZE = 4096;
 inline constexpr int FIELD_LINE_SIZE = 512;
 inline constexpr int FIELD_VIEW_LINES = 2 + BINARY_INPUT_COUNT;
 
-/// The router as the checker looks at it. Every call gets context, so that
-/// tests script the router.
+/// The router as the checker and the page look at it. Every call gets
+/// context, so that tests script the router.
 struct field_platform {
   void* context;
   /// The status tool's "ports" output, or null when the tool gave none.

@@ -245,6 +245,37 @@ TEST(CheckReport, WarningsAboutWhatTheValuesAmountTo) {
   }
 }
 
+// Which inputs exist is the caller's answer, taken as it is: the report
+// reads the keys of the inputs the daemon would look at, and says who
+// answered.
+TEST(CheckReport, InputPresenceIsTheCallersAnswer) {
+  struct row {
+    input_presence_answer inputs;
+    uint32_t input0_enabled;  // as loaded
+    uint32_t input1_enabled;
+  };
+  const row rows[] = {
+      {{presence_source::option, {true, true}}, 1, 1},
+      {{presence_source::status_tool, {true, false}}, 1, 0},
+      {{presence_source::status_tool, {false, true}}, 0, 0},
+      {{presence_source::status_missing, {false, false}}, 0, 0},
+  };
+  std::string text = "MOD_DORMIX_SLEEP_BIN0_ENABLED=1\nMOD_DORMIX_SLEEP_BIN1_ENABLED=1\n";
+  for (const row& r : rows) {
+    SCOPED_TRACE(static_cast<int>(&r - rows));
+    static check_report report;
+    FILE* file = fmemopen(text.data(), text.size(), "r");
+    ASSERT_NE(file, nullptr);
+    ASSERT_TRUE(build_report(file, check_request{"settings", 0, r.inputs, {}}, &report));
+    fclose(file);
+    EXPECT_EQ(report.presence, r.inputs.source);
+    EXPECT_EQ(report.present[1], r.inputs.present[1]);
+    EXPECT_EQ(report.config.sleep_bin_enabled[0], r.input0_enabled);
+    EXPECT_EQ(report.config.sleep_bin_enabled[1], r.input1_enabled);
+    EXPECT_EQ(report.inputs_read[1], r.input1_enabled != 0);
+  }
+}
+
 TEST(CheckReport, NoWakeRuleIsQuietWithAWakeUpRuleOrNoSleepRule) {
   time_zone utc("UTC");
   const char* quiet[] = {
