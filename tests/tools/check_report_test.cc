@@ -480,9 +480,10 @@ TEST(CheckClock, ReplayJumpsToTheSameFiringsAsTheCycleEverySecond) {
     const time_t year_start = local_moment("2026-01-01 00:00:00");
     clock_change changes[4];
     const int change_count = find_clock_changes(year_start, year_start + 366 * 86400, changes, 4);
-    // Around each change, and on an ordinary day in June.
-    std::vector<time_t> moments{local_moment("2026-06-10 13:14:15")};
+    // Around each change; in a zone without changes, on a day in June.
+    std::vector<time_t> moments;
     for (int c = 0; c < change_count; ++c) moments.push_back(changes[c].at);
+    if (moments.empty()) moments.push_back(local_moment("2026-06-10 13:14:15"));
     for (const time_t moment : moments) {
       const time_t day_start = moment - seconds_of_day_at(moment - 1) - 1;
       // The sleep times the change touches (its first second on the old
@@ -505,10 +506,10 @@ TEST(CheckClock, ReplayJumpsToTheSameFiringsAsTheCycleEverySecond) {
           {0, 90},
           {static_cast<uint32_t>(pick(24)), static_cast<uint32_t>(pick(60))},
       };
-      // Starts: at the day's midnight, its last second before, just before
-      // the change, and twice anywhere in the day before it.
-      const time_t starts[] = {day_start, day_start - 1, moment - 1 - pick(3) * 1800,
-                               moment - pick(24 * 3600), moment - pick(24 * 3600)};
+      // Starts: the last second before the day's midnight, just before the
+      // change, and anywhere in the day before it.
+      const time_t starts[] = {day_start - 1, moment - 1 - pick(3) * 1800,
+                               moment - pick(24 * 3600)};
       for (const time_t from : starts) {
         const uint32_t* sleep = sleep_times[pick(std::size(sleep_times))];
         const wake& w = wakes[pick(std::size(wakes))];
@@ -520,7 +521,7 @@ TEST(CheckClock, ReplayJumpsToTheSameFiringsAsTheCycleEverySecond) {
         config.wakeup_time_hour = w.hour;
         config.wakeup_time_minute = w.minute;
         const int32_t sleep_tod = sleep_time_of_day(sleep[0], sleep[1]);
-        const time_t to = from + 25 * 3600 + pick(4) * 3600 + pick(3600);
+        const time_t to = from + 2 * 3600 + pick(28) * 3600 + pick(3600);
         constexpr int MAX = 8;
         time_t expected[MAX];
         time_t replayed[MAX];
@@ -538,7 +539,7 @@ TEST(CheckClock, ReplayJumpsToTheSameFiringsAsTheCycleEverySecond) {
       }
     }
   }
-  EXPECT_GE(compared, 150);
+  EXPECT_GE(compared, 70);
 }
 
 }  // namespace
