@@ -210,7 +210,8 @@ void put_control_attributes(const page_state& state, const setting_control& cont
   fputs("\" aria-describedby=\"", out);
   put_text(out, hint_id);
   if (control_has_error(state, control)) {
-    put_textf(out, " %s-error\" aria-invalid=\"true", control.name);
+    put_textf(out, " %s-error", control.name);
+    fputs("\" aria-invalid=\"true", out);
   }
   fputs("\"", out);
   if (state.read_only) fputs(" disabled", out);
