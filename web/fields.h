@@ -37,18 +37,20 @@ enum class control_kind {
   level        // an input level: 0, 1, or another number the file holds
 };
 
+// Texts held in the records rather than pointed to: a static program
+// relocates every pointer at start, and carries a relocation for each.
 struct setting_control {
-  const char* name;  // the form field
+  char name[20];  // the form field
   control_kind kind;
-  const char* key;         // the key it sets (a clock time's hour)
-  const char* minute_key;  // a clock time's minute; else null
-  uint32_t max;            // seconds: above it, the daemon reads another meaning
-  const char* label;       // the words before the control
-  const char* unit;        // the words after it; may be empty
+  char key[36];         // the key it sets (a clock time's hour)
+  char minute_key[32];  // a clock time's minute; else empty
+  uint32_t max;         // seconds: above it, the daemon reads another meaning
+  char label[52];       // the words before the control
+  char unit[36];        // the words after it; may be empty
 };
 
 struct setting_rule {
-  const char* title;
+  char title[16];
   setting_group group;
   int first_control;
   int control_count;

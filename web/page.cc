@@ -32,12 +32,10 @@ constexpr const char* STYLE =
     "legend{font-weight:bold}"
     ".line{margin:.25rem 0}.part{display:inline-block;margin:.25rem .75rem .25rem 0}"
     ".part label{margin:0 .4rem}"
-    "input,select{font:inherit;padding:.25rem;border:1px solid #555;background:#fff;"
-    "color:#1a1a1a}"
+    "input,select{font:inherit;padding:.25rem;border:1px solid #555}"
     "input[type=checkbox]{width:1.3rem;height:1.3rem;vertical-align:middle;margin:0}"
     "input[type=number]{width:9rem}"
     ".keys{font-size:.8rem;color:#3d3d3d;margin:.25rem 0;padding-left:1rem}"
-    ".keys code{word-break:break-all}"
     ".hint{color:#3d3d3d;margin:0 0 .5rem}"
     ".held{border-left:.3rem solid #8a5a00;padding-left:.5rem;margin:.25rem 0}"
     ".finding{color:#8a1c00;margin:.25rem 0}"
@@ -195,7 +193,7 @@ bool control_has_error(const page_state& state, const setting_control& control) 
   const known_key* keys = state.report->keys;
   const char* const control_keys[] = {control.key, control.minute_key};
   for (const char* key : control_keys) {
-    const int index = key == nullptr ? -1 : known_key_index(keys, key);
+    const int index = known_key_index(keys, key);
     if (index >= 0 && state.field_errors[index][0] != '\0') return true;
   }
   return false;
@@ -347,7 +345,7 @@ void put_rule(const page_state& state, const setting_rule& rule, int index, FILE
     put_unshown_value(state, control, out);
     const char* const control_keys[] = {control.key, control.minute_key};
     for (const char* key : control_keys) {
-      const int found = key == nullptr ? -1 : known_key_index(report.keys, key);
+      const int found = known_key_index(report.keys, key);
       if (found >= 0 && key_count < 3) keys[key_count++] = found;
     }
     if (!control_has_error(state, control)) continue;
@@ -355,7 +353,7 @@ void put_rule(const page_state& state, const setting_rule& rule, int index, FILE
     put_textf(out, "%s-error", control.name);
     fputs("\">", out);
     for (const char* key : control_keys) {
-      const int found = key == nullptr ? -1 : known_key_index(report.keys, key);
+      const int found = known_key_index(report.keys, key);
       if (found >= 0 && state.field_errors[found][0] != '\0') {
         put_text(out, state.field_errors[found]);
         fputs(" ", out);
@@ -512,25 +510,24 @@ void put_clock(time_t t, FILE* out) {
 // words beside it say the same for those who do not see it.
 void put_day(const asleep_stretch* stretches, int count, time_t now, time_t start, time_t end,
              FILE* out) {
-  const double scale = 1440.0 / static_cast<double>(end - start);
+  // Minutes of a 24-hour day; a day of 23 or 25 hours is drawn as wide.
   const auto x_of = [&](time_t t) {
     const time_t clipped = t < start ? start : t > end ? end : t;
-    return static_cast<double>(clipped - start) * scale;
+    return static_cast<long>((clipped - start) * 1440 / (end - start));
   };
+  static constexpr const char* WEEKDAYS[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
   struct tm local {};
   localtime_r(&start, &local);
-  char day[32];
-  strftime(day, sizeof day, "%a %Y-%m-%d", &local);
-  fputs("<li><span class=\"day\">", out);
-  put_text(out, day);
+  fprintf(out, "<li><span class=\"day\">%s %04d-%02d-%02d", WEEKDAYS[local.tm_wday % 7],
+          local.tm_year + 1900, local.tm_mon + 1, local.tm_mday);
   fputs(
       "</span><svg class=\"bar\" viewBox=\"0 0 1440 24\" preserveAspectRatio=\"none\" "
       "aria-hidden=\"true\" focusable=\"false\"><rect class=\"up\" width=\"1440\" height=\"24\"/>",
       out);
-  if (now > start) fprintf(out, "<rect class=\"past\" width=\"%.1f\" height=\"24\"/>", x_of(now));
+  if (now > start) fprintf(out, "<rect class=\"past\" width=\"%ld\" height=\"24\"/>", x_of(now));
   for (int i = 0; i < count; ++i) {
     if (stretches[i].to <= start || stretches[i].from >= end) continue;
-    fprintf(out, "<rect class=\"%s\" x=\"%.1f\" width=\"%.1f\" height=\"24\"/>",
+    fprintf(out, "<rect class=\"%s\" x=\"%ld\" width=\"%ld\" height=\"24\"/>",
             stretches[i].open_end ? "maybe" : "down", x_of(stretches[i].from),
             x_of(stretches[i].to) - x_of(stretches[i].from));
   }
