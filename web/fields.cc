@@ -50,7 +50,7 @@ constexpr uint32_t WAKE_DELAY_MAX = 4294967295;
 
 constexpr setting_control CONTROLS[] = {
     {"enabled", control_kind::toggle, "MOD_DORMIX_ENABLED", "", 0,
-     "Start the daemon (the init scripts' module switch)", ""},
+     "Start the daemon (module switch)", ""},
     {"sleep_time_on", control_kind::toggle, "MOD_DORMIX_SLEEP_TIME0_ENABLED", "", 0,
      "Sleep every day", ""},
     {"sleep_time", control_kind::clock_time, "MOD_DORMIX_SLEEP_TIME0_HOUR",
@@ -76,7 +76,7 @@ constexpr setting_control CONTROLS[] = {
     {"wake_time_on", control_kind::toggle, "MOD_DORMIX_WAKEUP_TIME0_ENABLED", "", 0,
      "Wake by the clock", ""},
     {"wake_time", control_kind::clock_time, "MOD_DORMIX_WAKEUP_TIME0_HOUR",
-     "MOD_DORMIX_WAKEUP_TIME0_MINUTE", 0, "at", "local time, whichever comes first"},
+     "MOD_DORMIX_WAKEUP_TIME0_MINUTE", 0, "at", "local time"},
     {"wake_bin_on", control_kind::toggle, "MOD_DORMIX_WAKEUP_BIN_ENABLED", "", 0,
      "Wake when an input changes", ""},
 };

@@ -45,8 +45,8 @@ struct setting_control {
   char key[36];         // the key it sets (a clock time's hour)
   char minute_key[32];  // a clock time's minute; else empty
   uint32_t max;         // seconds: above it, the daemon reads another meaning
-  char label[52];       // the words before the control
-  char unit[36];        // the words after it; may be empty
+  char label[34];       // the words before the control
+  char unit[12];        // the words after it; may be empty
 };
 
 struct setting_rule {
