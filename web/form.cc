@@ -131,7 +131,7 @@ form_error parse_form(const char* body, size_t size, const form_layout& layout, 
     pair = pair_end + 1;
   }
   for (int i = 0; i < layout.count; ++i) {
-    if (!form->seen[i]) {
+    if (!form->seen[i] && (layout.optional == nullptr || !layout.optional[i])) {
       snprintf(form->culprit, sizeof form->culprit, "%s", layout.names[i]);
       return form_error::missing_field;
     }

@@ -4,7 +4,7 @@
 #include <stddef.h>
 
 inline constexpr size_t FORM_MAX_BODY = 16384;
-inline constexpr int FORM_MAX_FIELDS = 24;
+inline constexpr int FORM_MAX_FIELDS = 40;
 inline constexpr int FORM_VALUE_SIZE = 72;
 inline constexpr int FORM_NUMBER_DIGITS = 20;
 
@@ -36,10 +36,13 @@ enum class request_verdict {
 request_verdict judge_request(const cgi_request& request, bool require_user, size_t* body_length);
 
 /// The fields a form may carry; numeric ones take decimal digits only.
+/// Optional ones may be left out (an unticked checkbox sends nothing); null
+/// optional means every field is required.
 struct form_layout {
   const char* const* names;
   const bool* numeric;
   int count;
+  const bool* optional = nullptr;
 };
 
 enum class form_error {
@@ -59,5 +62,6 @@ struct parsed_form {
 };
 
 /// Parses an application/x-www-form-urlencoded body of size bytes (not
-/// NUL-terminated). Every field of layout must appear exactly once.
+/// NUL-terminated). Every field of layout must appear once, an optional
+/// one at most once.
 form_error parse_form(const char* body, size_t size, const form_layout& layout, parsed_form* form);

@@ -12,6 +12,7 @@
 #include "analysis/router.h"
 #include "daemon/time_zone.h"
 #include "web/editor.h"
+#include "web/fields.h"
 #include "web/form.h"
 #include "web/page.h"
 #include "web/sha256.h"
@@ -287,16 +288,13 @@ bool refused_unfit(request_verdict verdict) {
 // Reads and parses the posted form; answers a bad one with its refusal
 // and returns false.
 bool read_form(size_t body_length) {
-  static editor_fields fields;
   static known_key keys[KNOWN_KEY_COUNT];
   known_keys_fill(keys);
-  editor_fields_fill(keys, &fields);
   if (!read_body(body_length)) {
     refuse(400, "Bad Request", "body shorter than CONTENT_LENGTH");
     return false;
   }
-  const form_error error = parse_form(
-      body, body_length, form_layout{fields.names, fields.numeric, EDITOR_FIELD_COUNT}, &form);
+  const form_error error = parse_settings_form(body, body_length, keys, &form);
   if (error == form_error::none) return true;
   char text[160];
   snprintf(text, sizeof text, "%s: %s", form_error_text(error), form.culprit);

@@ -5,8 +5,10 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "web/editor.h"
+#include "web/fields.h"
 #include "web/form.h"
 #include "web/html.h"
 #include "web/page.h"
@@ -240,6 +242,139 @@ TEST(WebEditor, ChangesAndTheCheckersVerdict) {
   EXPECT_TRUE(blocks_save("too-large"));
   EXPECT_FALSE(blocks_save("no-wake-rule"));
   EXPECT_FALSE(blocks_save("unknown-key"));
+}
+
+// A new key without help would not be explained, and a help or control for a
+// key the daemon does not know would make every save fail as an unknown field.
+TEST(WebFields, EveryKnownKeyHasHelpAndOneControl) {
+  known_key keys[KNOWN_KEY_COUNT];
+  known_keys_fill(keys);
+  for (const known_key& key : keys) {
+    EXPECT_NE(help_for_key(key.name), nullptr) << key.name << " has no help";
+  }
+  EXPECT_EQ(help_count(), KNOWN_KEY_COUNT);
+  for (int i = 0; i < help_count(); ++i) {
+    EXPECT_GE(known_key_index(keys, help_at(i).key), 0) << help_at(i).key << " is not a key";
+  }
+  int set_by[KNOWN_KEY_COUNT] = {};
+  for (int c = 0; c < SETTING_CONTROL_COUNT; ++c) {
+    const setting_control& control = control_at(c);
+    const char* const control_keys[] = {control.key, control.minute_key};
+    for (const char* key : control_keys) {
+      if (key[0] == '\0') continue;
+      const int index = known_key_index(keys, key);
+      ASSERT_GE(index, 0) << control.name << " sets " << key << ", not a key";
+      ++set_by[index];
+    }
+  }
+  for (int i = 0; i < KNOWN_KEY_COUNT; ++i) {
+    EXPECT_EQ(set_by[i], 1) << keys[i].name << " is set by " << set_by[i] << " controls";
+  }
+  int in_rules = 0;
+  for (int r = 0; r < SETTING_RULE_COUNT; ++r) {
+    EXPECT_EQ(rule_at(r).first_control, in_rules) << rule_at(r).title;
+    in_rules += rule_at(r).control_count;
+  }
+  EXPECT_EQ(in_rules, SETTING_CONTROL_COUNT);
+}
+
+// A control as the person leaves it: ticked or not, or a new value; null
+// sends nothing, as an unticked checkbox does.
+struct control_edit {
+  const char* name;
+  const char* value;
+};
+
+// The body a browser posts for the page of a file: the hidden values, the
+// hash and the token, and every control as drawn, with edits on top.
+std::string posted_body(const check_report& report, const key_values& values,
+                        const std::vector<control_edit>& edits) {
+  std::string body;
+  for (int i = 0; i < KNOWN_KEY_COUNT; ++i) {
+    body += std::string(report.keys[i].name) + "=" + values[i] + "&";
+  }
+  body += "hash=h&token=t";
+  for (int c = 0; c < SETTING_CONTROL_COUNT; ++c) {
+    const setting_control& control = control_at(c);
+    char shown[FORM_VALUE_SIZE];
+    control_value(control, report.keys, values, shown);
+    const char* value = shown;
+    for (const control_edit& edit : edits) {
+      if (strcmp(edit.name, control.name) == 0) value = edit.value;
+    }
+    const bool sent = control.kind == control_kind::toggle ? value != nullptr && value[0] != '\0'
+                                                           : value != nullptr;
+    if (sent) body += std::string("&") + control.name + "=" + value;
+  }
+  return body;
+}
+
+TEST(WebFields, OnlyTheControlsChangedWriteTheirKeys) {
+  // Values no control can show: a switch of 7, a clock time of 25:90, a hold
+  // that counts as negative, a level of 3; and keys the file does not set.
+  const std::string odd =
+      "MOD_DORMIX_SLEEP_TIME0_ENABLED=7\nMOD_DORMIX_SLEEP_TIME0_HOUR=25\n"
+      "MOD_DORMIX_SLEEP_TIME0_MINUTE=90\nMOD_DORMIX_SLEEP_BIN0_ENABLED=1\n"
+      "MOD_DORMIX_SLEEP_BIN0_STATE=3\nMOD_DORMIX_SLEEP_BIN0_SECOND=3000000000\n"
+      "MOD_DORMIX_WAKEUP_TIME0_ENABLED=1\nMOD_DORMIX_WAKEUP_TIME0_MINUTE=70\n"
+      "MOD_DORMIX_WAKEUP_DELAY0_SECOND=4294967295\n";
+  const std::string plain =
+      "MOD_DORMIX_SLEEP_TIME0_ENABLED=\"1\" # on\nMOD_DORMIX_SLEEP_TIME0_HOUR=23\n"
+      "MOD_DORMIX_SLEEP_DELAY0_SECOND=007\n";
+  struct row {
+    const std::string* file;
+    std::vector<control_edit> edits;
+    form_error error;
+    const char* changes;  // KEY=value@line, line 0 appended
+  };
+  const row rows[] = {
+      {&odd, {}, form_error::none, ""},
+      {&plain, {}, form_error::none, ""},
+      {&odd, {{"sleep_time", ""}, {"sleep_bin0_hold", ""}}, form_error::none, ""},
+      {&odd, {{"sleep_time_on", nullptr}}, form_error::none, "MOD_DORMIX_SLEEP_TIME0_ENABLED=0@1"},
+      {&odd, {{"enabled", "1"}}, form_error::none, "MOD_DORMIX_ENABLED=1@0"},
+      {&odd,
+       {{"sleep_time", "06:05"}},
+       form_error::none,
+       "MOD_DORMIX_SLEEP_TIME0_HOUR=6@2 MOD_DORMIX_SLEEP_TIME0_MINUTE=5@3"},
+      {&odd, {{"wake_time", "00:10"}}, form_error::none, "MOD_DORMIX_WAKEUP_TIME0_MINUTE=10@8"},
+      {&odd, {{"sleep_bin0_level", "1"}}, form_error::none, "MOD_DORMIX_SLEEP_BIN0_STATE=1@5"},
+      {&odd, {{"sleep_bin0_hold", "10"}}, form_error::none, "MOD_DORMIX_SLEEP_BIN0_SECOND=10@6"},
+      {&plain, {{"sleep_time", "23:00"}}, form_error::none, ""},
+      {&plain, {{"sleep_time", "23:30"}}, form_error::none, "MOD_DORMIX_SLEEP_TIME0_MINUTE=30@0"},
+      {&plain, {{"sleep_delay", "0007"}}, form_error::none, ""},
+      {&plain, {{"sleep_delay", "000"}}, form_error::none, "MOD_DORMIX_SLEEP_DELAY0_SECOND=0@3"},
+      {&plain, {{"sleep_delay", nullptr}}, form_error::none, ""},
+      {&plain, {{"sleep_time_on", ""}}, form_error::none, "MOD_DORMIX_SLEEP_TIME0_ENABLED=0@1"},
+      {&plain, {{"sleep_time_on", "on"}}, form_error::not_a_number, ""},
+      {&plain, {{"sleep_time", "24:00"}}, form_error::not_a_number, ""},
+      {&plain, {{"sleep_time", "7:30"}}, form_error::not_a_number, ""},
+      {&plain, {{"sleep_time", "07:30:00"}}, form_error::not_a_number, ""},
+      {&plain, {{"sleep_delay", "1e3"}}, form_error::not_a_number, ""},
+      {&plain, {{"sleep_bin0_level", "-1"}}, form_error::not_a_number, ""},
+  };
+  const check_request request{"settings", 0, true, {true, true}, {}};
+  for (const row& r : rows) {
+    static check_report report;
+    ASSERT_TRUE(report_on_text(r.file->data(), r.file->size(), request, &report));
+    key_values values;
+    for (int i = 0; i < KNOWN_KEY_COUNT; ++i) {
+      field_value_of(report, r.file->data(), r.file->size(), i, values[i]);
+    }
+    const std::string body = posted_body(report, values, r.edits);
+    static parsed_form form;
+    ASSERT_EQ(parse_settings_form(body.data(), body.size(), report.keys, &form), r.error) << body;
+    if (r.error != form_error::none) continue;
+    EXPECT_STREQ(form.values[SETTINGS_FORM_HASH], "h");
+    value_change changes[KNOWN_KEY_COUNT];
+    const int count = changes_from_form(report, r.file->data(), r.file->size(), form, changes);
+    std::string made;
+    for (int i = 0; i < count; ++i) {
+      made += std::string(i == 0 ? "" : " ") + changes[i].key + "=" + changes[i].value + "@" +
+              std::to_string(changes[i].line);
+    }
+    EXPECT_EQ(made, r.changes) << body;
+  }
 }
 
 }  // namespace

@@ -8,6 +8,7 @@ Usage: e2e.py BUILD_DIR SOURCE_DIR OUTPUT_DIR
 OUTPUT_DIR gets the screenshots and the log."""
 import base64
 import hashlib
+import html.parser
 import http.client
 import os
 import re
@@ -182,12 +183,35 @@ def request(method, body=b"", headers=None, auth=True, path=PAGE):
     return response.status, dict(response.getheaders()), data.decode(errors="replace")
 
 
+class FormFields(html.parser.HTMLParser):
+    """The fields a browser sends for the page's form, as the page drew them:
+    hidden and typed values, ticked checkboxes only, the chosen option."""
+
+    def __init__(self):
+        super().__init__()
+        self.fields, self.select = {}, None
+
+    def handle_starttag(self, tag, attributes):
+        a = dict(attributes)
+        if tag == "input" and "name" in a:
+            if a.get("type") != "checkbox" or "checked" in a:
+                self.fields[a["name"]] = a.get("value") or ""
+        elif tag == "select":
+            self.select = a.get("name")
+        elif tag == "option" and self.select and ("selected" in a or self.select not in
+                                                   self.fields):
+            self.fields[self.select] = a.get("value", "")
+
+    def handle_endtag(self, tag):
+        if tag == "select":
+            self.select = None
+
+
 def form_of(page):
     """The form's fields as the page filled them in."""
-    fields = {}
-    for name, value in re.findall(r'name="([A-Za-z0-9_]+)" value="([^"]*)"', page):
-        fields[name] = value
-    return fields
+    parser = FormFields()
+    parser.feed(page)
+    return parser.fields
 
 
 def post_form(fields, headers=None):
@@ -218,10 +242,10 @@ def attacks():
           "markup inside the settings file is shown as text")
     check("<img" not in page, "an unknown key's markup is escaped")
     fields = form_of(page)
-    forged = dict(fields, token="0" * 64, MOD_DORMIX_SLEEP_TIME0_HOUR="1")
+    forged = dict(fields, token="0" * 64, sleep_time="01:00")
     status, _, text = post_form(forged)
     check(status == 403, f"a forged token: {status} {text.strip()}")
-    other_user = dict(fields, MOD_DORMIX_SLEEP_TIME0_HOUR="1")
+    other_user = dict(fields, sleep_time="01:00")
     status, _, _ = post_form(other_user, {"Origin": "http://evil.example"})
     check(status == 403, f"a wrong Origin: {status}")
     status, _, _ = post_form(other_user, {"Origin": None,
@@ -242,7 +266,10 @@ def attacks():
             ("a missing field", "token", ""),
             ("non-digits in a number", "MOD_DORMIX_ENABLED", "MOD_DORMIX_ENABLED=1;reboot"),
             ("a negative number", "MOD_DORMIX_ENABLED", "MOD_DORMIX_ENABLED=-1"),
-            ("markup in a number", "MOD_DORMIX_ENABLED", "MOD_DORMIX_ENABLED=%3Cb%3E")):
+            ("markup in a number", "MOD_DORMIX_ENABLED", "MOD_DORMIX_ENABLED=%3Cb%3E"),
+            ("a time past the day", "sleep_time", "sleep_time=24%3A00"),
+            ("a checkbox with another value", "enabled", "enabled=on"),
+            ("seconds not in digits", "sleep_delay", "sleep_delay=1e3")):
         kept = {k: v for k, v in fields.items() if k != replaced}
         fields_text = urllib.parse.urlencode(kept) + "&" + body
         status, _, text = request("POST", fields_text.encode(),
@@ -256,7 +283,7 @@ def attacks():
     check(status == 415, f"a multipart body: {status}")
     status, _, _ = request("PUT", b"x=1", {"Content-Type": "application/x-www-form-urlencoded"})
     check(status in (400, 405, 501), f"PUT: {status}")
-    status, _, page = request("GET", path=PAGE + "?MOD_DORMIX_SLEEP_TIME0_HOUR=2&hash=x")
+    status, _, page = request("GET", path=PAGE + "?sleep_time=02%3A00&hash=x")
     check(status == 200, "a GET with form fields in its query shows the page")
     check(read(SETTINGS) == before, "after every attack the file is byte for byte the same")
     # Without REMOTE_USER the program refuses by itself, whatever the server does.
@@ -271,7 +298,7 @@ def refusals_to_write():
     fields = form_of(page)
     before = read(SETTINGS)
     os.chmod(SETTINGS, 0o646)
-    status, _, text = post_form(dict(fields, MOD_DORMIX_SLEEP_TIME0_HOUR="3"))
+    status, _, text = post_form(dict(fields, sleep_time="03:00"))
     _, _, page = request("GET")
     os.chmod(SETTINGS, 0o640)
     check(status == 403 and "writable by everyone" in text and read(SETTINGS) == before,
@@ -279,7 +306,7 @@ def refusals_to_write():
     check("Read-only:" in page and "Save and restart" not in page,
           "and the page is read-only and says why")
     os.chmod("/opt/dormix/etc", 0o775)
-    status, _, text = post_form(dict(fields, MOD_DORMIX_SLEEP_TIME0_HOUR="3"))
+    status, _, text = post_form(dict(fields, sleep_time="03:00"))
     os.chmod("/opt/dormix/etc", 0o755)
     check(status == 403 and "a directory above" in text and read(SETTINGS) == before,
           f"a directory above it that its group can write: refused ({status})")
@@ -313,6 +340,11 @@ def week_across_daylight_saving():
     check(all(command == "/usr/sbin/lpm -i 600" for _, command in rows),
           "each firing with its lpm command line")
     check("daylight-saving" in page, "and the checker's daylight-saving warning")
+    bars = dict(re.findall(r'<span class="day">([^<]*)</span><svg.*?<span class="times">([^<]*)',
+                           page))
+    check(bars.get("Sun 2026-03-29") == "sleeps 03:00; wakes 03:10" and
+          bars.get("Sat 2026-03-28") == "sleeps 02:30; wakes 02:40" and len(bars) == 7,
+          f"the week's bars on the day the clocks go forward: {bars}")
 
 
 def kill_at_each_step():
@@ -328,13 +360,13 @@ def kill_at_each_step():
         status, _, page = request("GET")
         fields = form_of(page)
         old = read(SETTINGS)
-        hour = "7" if fields["MOD_DORMIX_SLEEP_TIME0_HOUR"] != "7" else "8"
+        hour = "7" if not fields["sleep_time"].startswith("07:") else "8"
         new = re.sub(rb"MOD_DORMIX_SLEEP_TIME0_HOUR=[0-9]+", b"MOD_DORMIX_SLEEP_TIME0_HOUR=" +
                      hour.encode(), old, count=1)
         with open(f"{SCRATCH}/kill-step", "w") as f:
             f.write(f"{syscall} {when}")
         try:
-            status, _, _ = post_form(dict(fields, MOD_DORMIX_SLEEP_TIME0_HOUR=hour))
+            status, _, _ = post_form(dict(fields, sleep_time=f"0{hour}" + fields["sleep_time"][2:]))
         except http.client.HTTPException:
             status = "nothing: the connection closed"
         os.unlink(f"{SCRATCH}/kill-step")
@@ -348,7 +380,7 @@ def kill_at_each_step():
     # The next save clears what the killed ones left.
     status, _, page = request("GET")
     fields = form_of(page)
-    status, _, _ = post_form(dict(fields, MOD_DORMIX_SLEEP_TIME0_HOUR="6"))
+    status, _, _ = post_form(dict(fields, sleep_time="06" + fields["sleep_time"][2:]))
     leftovers = [n for n in os.listdir("/opt/dormix/etc") if ".web-" in n]
     check(status == 200 and not leftovers, f"the next save removes the killed saves' files "
           f"({status}, {leftovers or 'none left'})")
@@ -386,10 +418,12 @@ def submit(driver):
 
 
 def screenshot(driver, width, path):
-    height = driver.execute_script("return document.documentElement.scrollHeight")
-    driver.execute_cdp_cmd("Emulation.setDeviceMetricsOverride",
-                           {"width": width, "height": height, "deviceScaleFactor": 1,
-                            "mobile": width < 600})
+    # The page's height at this width, then the whole page in one picture.
+    for _ in range(2):
+        height = driver.execute_script("return document.documentElement.scrollHeight")
+        driver.execute_cdp_cmd("Emulation.setDeviceMetricsOverride",
+                               {"width": width, "height": height, "deviceScaleFactor": 1,
+                                "mobile": width < 600})
     data = driver.execute_cdp_cmd("Page.captureScreenshot", {"format": "png"})["data"]
     with open(path, "wb") as f:
         f.write(base64.b64decode(data))
@@ -412,6 +446,64 @@ def axe(driver):
         " v.nodes.map(n => n.target.join(' ')).join(', '))));")
 
 
+def set_time(driver, control, value):
+    """Sets a time field as a person picks a time; typing into one depends on
+    the browser's locale."""
+    from selenium.webdriver.common.by import By
+    field = driver.find_element(By.ID, control)
+    driver.execute_script("arguments[0].value = arguments[1];", field, value)
+
+
+ODD_SETTINGS = (
+    b"MOD_DORMIX_ENABLED=1\n"
+    b"MOD_DORMIX_SLEEP_TIME0_ENABLED=7\n"
+    b"MOD_DORMIX_SLEEP_TIME0_HOUR=25\n"
+    b"MOD_DORMIX_SLEEP_TIME0_MINUTE=90\n"
+    b"MOD_DORMIX_SLEEP_BIN0_ENABLED=1\n"
+    b"MOD_DORMIX_SLEEP_BIN0_STATE=3\n"
+    b"MOD_DORMIX_SLEEP_BIN0_SECOND=3000000000\n"
+    b"MOD_DORMIX_WAKEUP_BIN_ENABLED=2\n")
+
+
+def unshowable_values_are_kept(driver, url):
+    """Values that no control can show are shown as the file holds them, and a
+    save that changes another control keeps them byte for byte."""
+    from selenium.webdriver.common.by import By
+    saved = read(SETTINGS)
+    with open(SETTINGS, "wb") as f:
+        f.write(ODD_SETTINGS)
+    try:
+        driver.get(url)
+        text = driver.find_element(By.TAG_NAME, "body").text
+        check(driver.find_element(By.ID, "sleep_time").get_attribute("value") == "" and
+              "The file holds hour 25 and minute 90" in text and "never fires" in text,
+              "an hour of 25: the time field stays empty, the page says what the file holds "
+              "and what the daemon makes of it")
+        check("The file holds 7, which the daemon reads as on" in text and
+              driver.find_element(By.ID, "sleep_time_on").is_selected(),
+              "a switch of 7: ticked, and said as it is")
+        check("The file holds 3000000000 s" in text and "3, as the file holds it" in text,
+              "a hold that counts as negative and a level of 3 are shown as they are")
+        violations = axe(driver)
+        check(violations == [], f"axe-core with unshowable values: {violations or 'none'}")
+        driver.find_element(By.ID, "wake_delay_on").click()
+        field = driver.find_element(By.ID, "wake_delay")
+        field.clear()
+        field.send_keys("600")
+        submit(driver)
+        wanted = ODD_SETTINGS + b"MOD_DORMIX_WAKEUP_DELAY0_ENABLED=1\n" + \
+            b"MOD_DORMIX_WAKEUP_DELAY0_SECOND=600\n"
+        check(read(SETTINGS) == wanted, "a save of two other controls keeps them byte for byte")
+        driver.get(url)
+        submit(driver)
+        check(read(SETTINGS) == wanted and "No value changed" in
+              driver.find_element(By.TAG_NAME, "body").text,
+              "a save of the page as it was drawn writes nothing")
+    finally:
+        with open(SETTINGS, "wb") as f:
+            f.write(saved)
+
+
 def browse():
     from selenium.webdriver.common.by import By
     url = f"http://{HOST}{PAGE}"
@@ -427,12 +519,23 @@ def browse():
         top = driver.find_element(By.XPATH, "//section[h2[@id='file']]").text
         check("unknown key \"MOD_DORMIX_SLEEP_TIME0_HOURS\"" in top,
               "the finding about a misspelt key is on top")
-        hour_field = driver.find_element(By.ID, "MOD_DORMIX_SLEEP_TIME0_HOUR")
-        check(hour_field.get_attribute("value") == "23", "the hour field shows 23")
-        check("trailing-text" in driver.find_element(
-            By.XPATH, "//input[@id='MOD_DORMIX_SLEEP_TIME0_HOUR']/..").text.replace(
-                "text-after-quote", "trailing-text"),
-              "the finding about the hour's line is next to its field")
+        time_field = driver.find_element(By.ID, "sleep_time")
+        check(time_field.get_attribute("type") == "time" and
+              time_field.get_attribute("value") == "23:00", "the sleep time field shows 23:00")
+        check(driver.find_element(By.ID, "sleep_time_on").is_selected() and
+              not driver.find_element(By.ID, "sleep_delay_on").is_selected(),
+              "the switches are checkboxes, ticked where the file has them on")
+        group = driver.find_element(By.XPATH, "//input[@id='sleep_time']/ancestor::fieldset").text
+        check("text-after-quote" in group or "trailing-text" in group,
+              "the finding about the hour's line is in its rule's group")
+        check("MOD_DORMIX_SLEEP_TIME0_HOUR = 23, line 4" in group,
+              "and the group names its keys, their values and lines")
+        days = driver.find_elements(By.CSS_SELECTOR, "figure.week li")
+        check(len(days) == 7 and len(driver.find_elements(By.CSS_SELECTOR, "figure.week svg")) == 7
+              and any("sleeps 23:00" in d.text for d in days) and
+              any("wakes 00:00" in d.text for d in days),
+              f"the week as seven bars with the sleep and wake times: "
+              f"{[d.text for d in days]}")
         check(f"The daemon runs (pid {daemon_pid()})" in text, "the page sees the daemon run")
         check("input 0: present, level" in text, "the present inputs and their levels")
         violations = axe(driver)
@@ -441,27 +544,25 @@ def browse():
         narrow = screenshot(driver, 360, f"{OUTPUT}/dormix-web-360.png")
         check(narrow <= 360, f"at 360 px nothing scrolls sideways ({narrow} px wide)")
 
-        # A value the checker rejects: the message at the field, the file untouched.
+        # A value the checker rejects, sent past the browser's own limits: the
+        # message at the field, the file untouched.
         before = read(SETTINGS)
-        hour_field = driver.find_element(By.ID, "MOD_DORMIX_SLEEP_TIME0_HOUR")
-        hour_field.clear()
-        hour_field.send_keys("25")
-        submit(driver)
-        error = driver.find_elements(By.ID, "MOD_DORMIX_SLEEP_TIME0_HOUR-error")
+        status, _, page = post_form(dict(form_of(driver.page_source), sleep_delay="3000000000"))
         with open(f"{OUTPUT}/after-submit.html", "w") as f:
-            f.write(driver.page_source)
-        check(error and "past the end of the day" in error[0].text,
-              "an hour of 25 comes back with the checker's message at the field")
+            f.write(page)
+        error = re.search(r'<p class="error" id="sleep_delay-error">([^<]*)', page)
+        check(status == 422 and error and "counts as negative" in error.group(1) and
+              'id="sleep_delay" name="sleep_delay" aria-describedby="rule2-keys sleep_delay-error"'
+              ' aria-invalid="true"' in page,
+              f"a delay that counts as negative comes back with the checker's message at the "
+              f"field ({status})")
         check(read(SETTINGS) == before, "and the file is untouched")
+
 
         # A good save: only the changed lines rewritten, the daemon restarted.
         driver.get(url)
         pid, starts = daemon_pid(), started_count()
-        for name, value in (("MOD_DORMIX_SLEEP_TIME0_HOUR", "21"),
-                            ("MOD_DORMIX_SLEEP_TIME0_MINUTE", "15")):
-            field = driver.find_element(By.ID, name)
-            field.clear()
-            field.send_keys(value)
+        set_time(driver, "sleep_time", "21:15")
         submit(driver)
         text = driver.find_element(By.TAG_NAME, "body").text
         check("Saved 2 changed values" in text, "the page says it saved")
@@ -490,13 +591,15 @@ def browse():
         authorize(driver)
         driver.get(url)
         second = driver.current_window_handle
-        field = driver.find_element(By.ID, "MOD_DORMIX_SLEEP_DELAY0_SECOND")
+        field = driver.find_element(By.ID, "sleep_delay")
+        field.clear()
         field.send_keys("600")
         submit(driver)
         saved = read(SETTINGS)
         check(b"MOD_DORMIX_SLEEP_DELAY0_SECOND=600" in saved, "the first of two saves is written")
         driver.switch_to.window(first)
-        field = driver.find_element(By.ID, "MOD_DORMIX_SLEEP_DELAY0_SECOND")
+        field = driver.find_element(By.ID, "sleep_delay")
+        field.clear()
         field.send_keys("900")
         submit(driver)
         text = driver.find_element(By.TAG_NAME, "body").text
@@ -504,6 +607,8 @@ def browse():
               "the second save shows what changed")
         check(read(SETTINGS) == saved, "and writes nothing")
         del second
+        # Last: its save restarts the daemon once more.
+        unshowable_values_are_kept(driver, url)
         driver.get(url)
         violations = axe(driver)
         check(violations == [], f"axe-core after saving: {violations or 'no violations'}")
