@@ -22,7 +22,10 @@ using sleep_length = int64_t (*)(const void* context, int now_tod);
 /// Runs the daemon's time-of-day rule for a daemon started at from, with one
 /// cycle per second until to; after a firing the cycle waits for
 /// asleep(context, time of day) seconds. Stores up to max firing times and
-/// returns the number of firings (which may exceed max).
+/// returns the number of firings (which may exceed max). Only the cycles
+/// that can change the rule's state are worked out, a few per local day, so
+/// a week costs a few hundred local time conversions. Assumes that the
+/// local offset does not change and change back within an hour.
 int replay_time_rule(int32_t sleep_tod, time_t from, time_t to, sleep_length asleep,
                      const void* context, time_t* firings, int max);
 
