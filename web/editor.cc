@@ -45,8 +45,7 @@ int unsafe_change_line(const char* text, size_t size, const value_change* change
     bool changed = false;
     for (int c = 0; c < count; ++c) changed = changed || changes[c].line == line;
     const size_t length = static_cast<size_t>(line_end - start);
-    const char* return_at =
-        static_cast<const char*>(memchr(start, '\r', length));
+    const char* return_at = static_cast<const char*>(memchr(start, '\r', length));
     if (changed && length > SETTINGS_LINE_SIZE - 1) {
       snprintf(why, why_size,
                "line %d is longer than the %d characters the daemon reads at once, so it may "

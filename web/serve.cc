@@ -35,11 +35,10 @@ void token_for(const web_session& session, const char* user, time_t issued,
 }
 
 // Reads the settings file and the checker's report on it into the session.
-long load_file(const web_platform& platform, const check_request& request,
-               web_session* session) {
+long load_file(const web_platform& platform, const check_request& request, web_session* session) {
   page_state& page = session->page;
-  const long size = platform.read_settings(platform.context, session->file_text,
-                                           sizeof session->file_text);
+  const long size =
+      platform.read_settings(platform.context, session->file_text, sizeof session->file_text);
   page.file_read = size >= 0;
   if (size < 0 && errno == EFBIG) {
     snprintf(page.file_problem, sizeof page.file_problem,
@@ -102,9 +101,12 @@ bool answered_gpio_exists(void* context) {
 void look_at_router(const web_platform& platform, web_session* session) {
   page_state& page = session->page;
   answered_router router{&platform, session};
-  const field_platform field{&router,           answered_ports,
-                             answered_input_present, answered_input_read,
-                             answered_monotonic_seconds, answered_gpio_exists};
+  const field_platform field{&router,
+                             answered_ports,
+                             answered_input_present,
+                             answered_input_read,
+                             answered_monotonic_seconds,
+                             answered_gpio_exists};
   observe_field(page.report->config, field, nullptr, &session->view);
   describe_field_view(session->view, page.report->config, page.field_lines);
   platform.trust_findings(platform.context, &page.trust_findings);
@@ -122,7 +124,8 @@ void find_read_only_reason(const web_platform& platform, long size, web_session*
   }
   platform.save_obstacle(platform.context, why, room);
   if (why[0] != '\0') return;
-  if (session->secret_found == secret_state::unusable) snprintf(why, room, "%s", session->secret_why);
+  if (session->secret_found == secret_state::unusable)
+    snprintf(why, room, "%s", session->secret_why);
 }
 
 const char* form_error_text(form_error error) {
@@ -164,8 +167,7 @@ web_answer show_conflict(web_session* session, size_t used) {
            "The settings file changed after this form was made; nothing was written. Where "
            "the file now differs from the form:");
   for (int i = 0; i < KNOWN_KEY_COUNT; ++i) {
-    field_value_of(report_of(session), session->file_text, used, i,
-                   page.conflict_file_values[i]);
+    field_value_of(report_of(session), session->file_text, used, i, page.conflict_file_values[i]);
     page.conflicting[i] = strcmp(page.conflict_file_values[i], session->form.values[i]) != 0;
   }
   return page_answer(409);
@@ -200,16 +202,17 @@ web_answer refuse_save(web_session* session, const char* why) {
 
 void note_restart(const restart_outcome& outcome, page_state* page) {
   page->restarted = true;
-  page->restart_status = outcome.result == restart_result::done ||
-                                 outcome.result == restart_result::failed
-                             ? outcome.status
-                             : -1;
+  page->restart_status =
+      outcome.result == restart_result::done || outcome.result == restart_result::failed
+          ? outcome.status
+          : -1;
   const size_t used = strlen(outcome.output);
   snprintf(page->restart_output, sizeof page->restart_output, "%s", outcome.output);
   const char* note = nullptr;
   if (outcome.result == restart_result::timed_out) {
-    note = "(it did not end within the time allowed: it was stopped, with everything it "
-           "started that stayed in its process group)";
+    note =
+        "(it did not end within the time allowed: it was stopped, with everything it "
+        "started that stayed in its process group)";
   } else if (outcome.result == restart_result::not_run) {
     note = "(it could not be started)";
   }
@@ -225,8 +228,7 @@ web_answer save_and_restart(const web_platform& platform, web_session* session, 
                             int count, const char* user, time_t now) {
   page_state& page = session->page;
   char why[WEB_WHY_SIZE];
-  if (!platform.replace_settings(platform.context, session->new_text, new_size, why,
-                                 sizeof why)) {
+  if (!platform.replace_settings(platform.context, session->new_text, new_size, why, sizeof why)) {
     page.notice = page_notice::save_failed;
     snprintf(page.notice_text, sizeof page.notice_text, "%s", why);
     return page_answer(500);
@@ -456,8 +458,8 @@ web_answer answer_request(const web_platform& platform, web_session* session) {
   page.report = &report_of(session);
   find_read_only_reason(platform, size, session);
   page.read_only = page.read_only_why[0] != '\0';
-  const bool keyed = session->secret_found == secret_state::loaded ||
-                     session->secret_found == secret_state::made;
+  const bool keyed =
+      session->secret_found == secret_state::loaded || session->secret_found == secret_state::made;
   if (keyed) token_for(*session, user, now, page.token);
   web_answer answer = page_answer(200);
   if (posted) {

@@ -173,12 +173,12 @@ bool same_secret_text(const char* a, const char* b) {
 namespace {
 
 // The MAC part of a token for a form made at issued.
-void token_mac(const unsigned char* secret, size_t secret_size, const char* user,
-               const char* hash, long long issued, char out[FORM_TOKEN_MAC_DIGITS + 1]) {
+void token_mac(const unsigned char* secret, size_t secret_size, const char* user, const char* hash,
+               long long issued, char out[FORM_TOKEN_MAC_DIGITS + 1]) {
   char moment[24];
   snprintf(moment, sizeof moment, "%lld", issued);
-  const hmac_field fields[] = {{user, strlen(user)}, {hash, strlen(hash)},
-                               {moment, strlen(moment)}};
+  const hmac_field fields[] = {
+      {user, strlen(user)}, {hash, strlen(hash)}, {moment, strlen(moment)}};
   uint8_t mac[SHA256_SIZE];
   hmac_sha256_fields(secret, secret_size, fields, 3, mac);
   char hex[SHA256_HEX_SIZE];
@@ -189,8 +189,8 @@ void token_mac(const unsigned char* secret, size_t secret_size, const char* user
 
 }  // namespace
 
-void form_token(const unsigned char* secret, size_t secret_size, const char* user,
-                const char* hash, time_t issued, char out[FORM_TOKEN_SIZE]) {
+void form_token(const unsigned char* secret, size_t secret_size, const char* user, const char* hash,
+                time_t issued, char out[FORM_TOKEN_SIZE]) {
   char mac[FORM_TOKEN_MAC_DIGITS + 1];
   token_mac(secret, secret_size, user, hash, static_cast<long long>(issued), mac);
   snprintf(out, FORM_TOKEN_SIZE, "%lld.%s", static_cast<long long>(issued), mac);

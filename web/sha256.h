@@ -50,8 +50,8 @@ inline constexpr long long FORM_TOKEN_LIFETIME_SECONDS = 3600;
 /// by a few seconds must not refuse a form just made.
 inline constexpr long long FORM_TOKEN_CLOCK_SLACK_SECONDS = 300;
 
-void form_token(const unsigned char* secret, size_t secret_size, const char* user,
-                const char* hash, time_t issued, char out[FORM_TOKEN_SIZE]);
+void form_token(const unsigned char* secret, size_t secret_size, const char* user, const char* hash,
+                time_t issued, char out[FORM_TOKEN_SIZE]);
 
 enum class token_verdict { valid, forged, expired };
 

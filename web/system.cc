@@ -32,7 +32,6 @@ namespace {
 constexpr const char* TEMPORARY_SUFFIX = ".web-";
 constexpr int POLL_SLICE_MS = 100;
 constexpr useconds_t WAIT_SLICE_US = 100000;
-constexpr int LINK_DEPTH_MAX = 8;
 // What a child of the page may see of the environment: nothing of the
 // request (cookies, headers, query) reaches the router's tools.
 constexpr const char* CHILD_PATH = "PATH=/usr/sbin:/usr/bin:/sbin:/bin";
@@ -229,8 +228,8 @@ secret_state read_secret(const char* path, unsigned char secret[SECRET_SIZE], bo
   const bool complete = private_file && read(fd, secret, SECRET_SIZE) == SECRET_SIZE;
   close(fd);
   if (!private_file) {
-    snprintf(why, why_size, "the form secret %s must be a regular file, root's and private (mode 0600)",
-             path);
+    snprintf(why, why_size,
+             "the form secret %s must be a regular file, root's and private (mode 0600)", path);
     return secret_state::unusable;
   }
   if (!complete) {
@@ -277,10 +276,13 @@ secret_state load_secret_at(const char* path, bool may_create, unsigned char sec
   why[0] = '\0';
   bool short_secret = false;
   secret_state state = read_secret(path, secret, &short_secret, why, why_size);
+  // A short one is what a first use killed while writing (before the
+  // secret was linked into place) left: the next save makes it anew.
   const bool make = state == secret_state::missing || short_secret;
   if (!make || !may_create) {
-    if (state == secret_state::missing) {
-      snprintf(why, why_size, "the form secret %s is made at the first save", path);
+    if (make) {
+      snprintf(why, why_size, "the form secret %s is made at the next save", path);
+      return secret_state::missing;
     }
     return state;
   }
@@ -539,8 +541,8 @@ bool run_status_tool(const char* tool, const char* section, int timeout_seconds,
     open_pipe = got > 0;
     const size_t room = size - 1 - used;
     const size_t take = got > 0 && static_cast<size_t>(got) < room ? static_cast<size_t>(got)
-                        : got > 0                                 ? room
-                                                                  : 0;
+                        : got > 0                                  ? room
+                                                                   : 0;
     memcpy(out + used, chunk, take);
     used += take;
   }
@@ -688,8 +690,7 @@ void router_unlock(void* /*context*/) {
   router.lock_fd = -1;
 }
 
-bool router_replace(void* /*context*/, const char* data, size_t size, char* why,
-                    size_t why_size) {
+bool router_replace(void* /*context*/, const char* data, size_t size, char* why, size_t why_size) {
   // A link is followed: the daemon reads what it leads to.
   char target[PATH_MAX];
   router_settings_target(target);
