@@ -125,9 +125,9 @@ bool looks_like_daemon(pid_t pid) {
   return is_daemon_process(pid, process_facts{comm, stat_text, length >= 0 ? exe : nullptr});
 }
 
-// Adds the write risk of path (not following a last link) and of every
-// directory above it to why; false when it found one.
-bool path_chain_trusted(const char* path, bool follow, char* why, size_t why_size) {
+// Adds the write risk of path (not following a last link unless follow)
+// and of every directory above it to why, each after "; ".
+void add_chain_risks(const char* path, bool follow, char* why, size_t why_size) {
   char current[PATH_MAX];
   snprintf(current, sizeof current, "%s", path);
   bool first = true;
@@ -138,12 +138,13 @@ bool path_chain_trusted(const char* path, bool follow, char* why, size_t why_siz
     // A link's own mode means nothing: its directory decides who changes it.
     if (looked == 0 && !S_ISLNK(status.st_mode) &&
         write_risk(status.st_uid, status.st_mode, risk)) {
-      snprintf(why, why_size, "%s%s is %s (mode %04o)", first ? "" : "the directory ", current,
-               risk, static_cast<unsigned>(status.st_mode & 07777U));
-      return false;
+      const size_t used = strlen(why);
+      snprintf(why + used, why_size - used, "%s%s%s is %s (mode %04o)", used == 0 ? "" : "; ",
+               first ? "" : "the directory ", current, risk,
+               static_cast<unsigned>(status.st_mode & 07777U));
     }
     char* slash = strrchr(current, '/');
-    if (slash == nullptr || strcmp(current, "/") == 0) return true;
+    if (slash == nullptr || strcmp(current, "/") == 0) return;
     if (slash == current) {
       current[1] = '\0';
     } else {
@@ -294,17 +295,18 @@ secret_state load_secret_at(const char* path, bool may_create, unsigned char sec
 
 void trust_problem(const char* path, char* why, size_t why_size) {
   why[0] = '\0';
-  if (!path_chain_trusted(path, false, why, why_size)) return;
+  add_chain_risks(path, false, why, why_size);
   char target[PATH_MAX];
-  if (realpath(path, target) == nullptr) return;
-  path_chain_trusted(target, true, why, why_size);
+  if (realpath(path, target) == nullptr || strcmp(target, path) == 0) return;
+  add_chain_risks(target, true, why, why_size);
 }
 
 int link_trust_findings(const char* path, const char* role, check_findings* findings) {
   struct stat status {};
   if (lstat(path, &status) != 0 || !S_ISLNK(status.st_mode)) return 0;
-  char why[WEB_WHY_SIZE];
-  if (path_chain_trusted(path, false, why, sizeof why)) return 0;
+  char why[WEB_WHY_SIZE] = "";
+  add_chain_risks(path, false, why, sizeof why);
+  if (why[0] == '\0') return 0;
   add_warning(findings, 0, WARN_WRITABLE,
               "%s (%s) is a symbolic link, and %s: whoever can change it can point it elsewhere",
               path, role, why);

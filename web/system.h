@@ -64,9 +64,9 @@ enum class secret_state {
 secret_state load_secret_at(const char* path, bool may_create, unsigned char secret[SECRET_SIZE],
                             char* why, size_t why_size);
 
-/// Why someone other than root could change the file at path (empty when
-/// nobody can): the path as written and, past any symbolic link, the path
-/// it leads to, each with every directory above it.
+/// Who other than root could change the file at path (empty when nobody
+/// can), each finding after "; ": the path as written and, past any
+/// symbolic link, the path it leads to, each with every directory above it.
 void trust_problem(const char* path, char* why, size_t why_size);
 
 /// The trust_problem of path as a warning (line 0) in findings, for a link's
