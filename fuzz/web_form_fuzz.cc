@@ -132,8 +132,11 @@ int keys_of(const char* text, size_t size, char keys[][KNOWN_KEY_SIZE], int most
   static char line[SETTINGS_LINE_SIZE];
   int count = 0;
   while (count < most && fgets(line, sizeof line, file) != nullptr) {
-    if (settings_split_line(line) == nullptr || strlen(line) >= KNOWN_KEY_SIZE) continue;
-    snprintf(keys[count++], KNOWN_KEY_SIZE, "%s", line);
+    if (settings_split_line(line) == nullptr) continue;
+    const size_t length = strlen(line);
+    if (length >= KNOWN_KEY_SIZE) continue;
+    memcpy(keys[count], line, length + 1);
+    ++count;
   }
   fclose(file);
   return count;

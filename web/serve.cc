@@ -196,7 +196,7 @@ bool mark_blocked_changes(web_session* session, const value_change* changes, int
 web_answer refuse_save(web_session* session, const char* why) {
   page_state& page = session->page;
   page.notice = page_notice::invalid;
-  snprintf(page.notice_text, sizeof page.notice_text, "Nothing was written: %s", why);
+  snprintf(page.notice_text, sizeof page.notice_text, "Nothing was written: %.480s", why);
   return page_answer(422);
 }
 

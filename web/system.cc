@@ -635,12 +635,14 @@ bool router_host_name(const char* host) {
 
 namespace {
 
-// What the router's side of the page keeps for the length of a request.
+// What the router's side of the page keeps for the length of a request;
+// all zero at start, so that it takes no room in the program file.
 struct router_side {
+  bool locked;
   int lock_fd;
   char* zone_environment[ENVIRONMENT_CAPACITY * 8];
 };
-router_side router{-1, {}};
+router_side router;
 
 const char* router_environment(void* /*context*/, const char* name) { return getenv(name); }
 
@@ -684,12 +686,13 @@ void router_trust_findings(void* /*context*/, check_findings* findings) {
 
 bool router_lock(void* /*context*/) {
   router.lock_fd = lock_settings_directory(SETTINGS_PATH, monotonic_clock(), LOCK_TIMEOUT_SECONDS);
-  return router.lock_fd >= 0;
+  router.locked = router.lock_fd >= 0;
+  return router.locked;
 }
 
 void router_unlock(void* /*context*/) {
-  if (router.lock_fd >= 0) close(router.lock_fd);
-  router.lock_fd = -1;
+  if (router.locked) close(router.lock_fd);
+  router.locked = false;
 }
 
 bool router_replace(void* /*context*/, const char* data, size_t size, char* why, size_t why_size) {
