@@ -1,6 +1,7 @@
 // The settings page's pieces that decide: requests, form fields, escaping,
 // the line-preserving rewrite and the token's HMAC; its system side on real
 // files and processes; and whole requests over a scripted router.
+#include <errno.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <limits.h>
@@ -442,10 +443,11 @@ bool eventually_dead(pid_t pid) {
   for (int tenth = 0; tenth < 600; ++tenth) {
     char path[64];
     snprintf(path, sizeof path, "/proc/%d/stat", static_cast<int>(pid));
-    char stat_text[256] = {};
+    char stat_text[4096] = {};
     const long length = read_whole_file(path, stat_text, sizeof stat_text - 1);
+    if (length < 0 && errno == ENOENT) return true;
     const char* state = length > 0 ? strrchr(stat_text, ')') : nullptr;
-    if (state == nullptr || state[2] == 'Z') return true;
+    if (state != nullptr && state[2] == 'Z') return true;
     usleep(100000);
   }
   return false;
