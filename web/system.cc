@@ -434,12 +434,21 @@ bool is_daemon_process(pid_t pid, const process_facts& facts) {
   // parentheses, so the fields are counted from its last ")".
   const char* after_name = facts.stat == nullptr ? nullptr : strrchr(facts.stat, ')');
   if (after_name == nullptr) return false;
-  char state = 0;
-  int parent = 0;
-  int group = 0;
-  int session = 0;
-  if (sscanf(after_name + 1, " %c %d %d %d", &state, &parent, &group, &session) != 4) return false;
-  if (session != static_cast<int>(pid)) return false;
+  // After the state: the parent, the process group and the session.
+  const char* field = after_name + 1;
+  while (*field == ' ') ++field;
+  if (*field == '\0') return false;
+  ++field;  // the state, one letter
+  long numbers[3] = {};
+  for (long& number : numbers) {
+    while (*field == ' ') ++field;
+    if (*field < '0' || *field > '9') return false;
+    for (; *field >= '0' && *field <= '9'; ++field) {
+      number = number * 10 + (*field - '0');
+      if (number > INT_MAX) return false;
+    }
+  }
+  if (numbers[2] != static_cast<long>(pid)) return false;
   if (facts.exe == nullptr) return true;
   const char* slash = strrchr(facts.exe, '/');
   const char* name = slash == nullptr ? facts.exe : slash + 1;
