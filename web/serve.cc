@@ -244,9 +244,8 @@ web_answer save_and_restart(const web_platform& platform, web_session* session, 
   snprintf(page.notice_text, sizeof page.notice_text, "Saved %d changed value%s to %s.", count,
            count == 1 ? "" : "s", SETTINGS_PATH);
   page.pid_before = platform.running_daemon(platform.context);
-  static restart_outcome outcome;
-  platform.restart_daemon(platform.context, &outcome);
-  note_restart(outcome, &page);
+  platform.restart_daemon(platform.context, &session->restart);
+  note_restart(session->restart, &page);
   for (int wait = 0; wait < RESTART_SETTLE_STEPS; ++wait) {
     const pid_t running = platform.running_daemon(platform.context);
     if (running != 0 && running != page.pid_before) break;
@@ -344,9 +343,8 @@ web_answer unfit_answer(request_verdict verdict) {
 
 // Reads and parses the posted form: a page answer when it is good.
 web_answer read_form(const web_platform& platform, web_session* session, size_t body_length) {
-  static known_key keys[KNOWN_KEY_COUNT];
-  known_keys_fill(keys);
-  editor_fields_fill(keys, &session->fields);
+  known_keys_fill(session->keys.value);
+  editor_fields_fill(session->keys.value, &session->fields);
   if (!platform.read_body(platform.context, session->body, body_length)) {
     char text[96];
     snprintf(text, sizeof text, "body shorter than CONTENT_LENGTH, or not sent within %d s",

@@ -14,13 +14,17 @@
 inline constexpr int RESTART_SETTLE_STEPS = 20;
 inline constexpr int RESTART_SETTLE_STEP_MS = 100;
 
-// A report holds pointers to members, whose null is not all zero bits: a
-// record holding one plainly would be an initialised copy in the program
-// file (50 KiB each). Behind a byte array it is zero bits in .bss;
-// build_report sets it up before use.
+// A report and the known keys hold pointers to members, whose null is not
+// all zero bits: a record holding them plainly would be an initialised copy
+// in the program file (50 KiB for a report). Behind a byte array they are
+// zero bits in .bss; build_report and known_keys_fill set them up.
 union report_storage {
   char bytes[sizeof(check_report)];
   check_report value;
+};
+union keys_storage {
+  char bytes[sizeof(known_key) * KNOWN_KEY_COUNT];
+  known_key value[KNOWN_KEY_COUNT];
 };
 
 /// Everything one request needs, in one record; the program keeps one.
@@ -31,6 +35,7 @@ struct web_session {
   report_storage report;      // the file as it is
   report_storage new_report;  // the file as a save would write it
   parsed_form form;
+  keys_storage keys;
   editor_fields fields;
   page_state page;
   bool status_answered;
@@ -39,6 +44,7 @@ struct web_session {
   unsigned char secret[SECRET_SIZE];
   char secret_why[WEB_WHY_SIZE];
   field_view view;
+  restart_outcome restart;
 };
 
 /// An answer: a page, or a plain-text refusal.
