@@ -30,6 +30,14 @@ void field_value_of(const check_report& report, const char* text, size_t size, i
 int changes_from_form(const check_report& report, const char* text, size_t size,
                       const parsed_form& form, value_change changes[KNOWN_KEY_COUNT]);
 
+/// The first line a change would rewrite that holds more than this page
+/// reads of it: longer than the daemon reads at once, or cut by a carriage
+/// return before its end. Rewriting such a line would drop the settings in
+/// the rest of it. Returns 0 when there is none, else the line, with the
+/// reason in why.
+int unsafe_change_line(const char* text, size_t size, const value_change* changes, int count,
+                       char* why, size_t why_size);
+
 /// Whether a warning code blocks a save when it concerns a changed value:
 /// the value would not read as the number it shows, or means another time.
 bool blocks_save(const char* code);

@@ -12,7 +12,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
-#include "tools/check/known_keys.h"
+#include "analysis/known_keys.h"
 #include "web/form.h"
 
 enum class setting_group { general, wake, sleep };

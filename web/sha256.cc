@@ -1,5 +1,6 @@
 #include "web/sha256.h"
 
+#include <stdio.h>
 #include <string.h>
 
 namespace {
@@ -91,27 +92,65 @@ void sha256(const void* data, size_t size, uint8_t digest[SHA256_SIZE]) {
   sha256_finish(&state, digest);
 }
 
-void hmac_sha256(const void* key, size_t key_size, const void* message, size_t message_size,
-                 uint8_t mac[SHA256_SIZE]) {
-  uint8_t block_key[BLOCK_SIZE] = {};
+namespace {
+
+// The key padded to a block, as HMAC uses it.
+void block_key_of(const void* key, size_t key_size, uint8_t block_key[BLOCK_SIZE]) {
+  memset(block_key, 0, BLOCK_SIZE);
   if (key_size > BLOCK_SIZE) {
     sha256(key, key_size, block_key);
   } else {
     memcpy(block_key, key, key_size);
   }
+}
+
+void hmac_start(const uint8_t block_key[BLOCK_SIZE], sha256_state* inner) {
   uint8_t pad[BLOCK_SIZE];
-  sha256_state state;
   for (int i = 0; i < BLOCK_SIZE; ++i) pad[i] = block_key[i] ^ 0x36;
-  sha256_start(&state);
-  sha256_add(&state, pad, sizeof pad);
-  sha256_add(&state, message, message_size);
-  uint8_t inner[SHA256_SIZE];
-  sha256_finish(&state, inner);
+  sha256_start(inner);
+  sha256_add(inner, pad, sizeof pad);
+}
+
+void hmac_finish(const uint8_t block_key[BLOCK_SIZE], sha256_state* inner,
+                 uint8_t mac[SHA256_SIZE]) {
+  uint8_t inner_digest[SHA256_SIZE];
+  sha256_finish(inner, inner_digest);
+  uint8_t pad[BLOCK_SIZE];
   for (int i = 0; i < BLOCK_SIZE; ++i) pad[i] = block_key[i] ^ 0x5c;
-  sha256_start(&state);
-  sha256_add(&state, pad, sizeof pad);
-  sha256_add(&state, inner, sizeof inner);
-  sha256_finish(&state, mac);
+  sha256_state outer;
+  sha256_start(&outer);
+  sha256_add(&outer, pad, sizeof pad);
+  sha256_add(&outer, inner_digest, sizeof inner_digest);
+  sha256_finish(&outer, mac);
+}
+
+}  // namespace
+
+void hmac_sha256(const void* key, size_t key_size, const void* message, size_t message_size,
+                 uint8_t mac[SHA256_SIZE]) {
+  uint8_t block_key[BLOCK_SIZE];
+  block_key_of(key, key_size, block_key);
+  sha256_state inner;
+  hmac_start(block_key, &inner);
+  sha256_add(&inner, message, message_size);
+  hmac_finish(block_key, &inner, mac);
+}
+
+void hmac_sha256_fields(const void* key, size_t key_size, const hmac_field* fields, int count,
+                        uint8_t mac[SHA256_SIZE]) {
+  uint8_t block_key[BLOCK_SIZE];
+  block_key_of(key, key_size, block_key);
+  sha256_state inner;
+  hmac_start(block_key, &inner);
+  for (int i = 0; i < count; ++i) {
+    uint8_t length[8];
+    for (int b = 0; b < 8; ++b) {
+      length[b] = static_cast<uint8_t>(static_cast<uint64_t>(fields[i].size) >> (56 - 8 * b));
+    }
+    sha256_add(&inner, length, sizeof length);
+    sha256_add(&inner, fields[i].data, fields[i].size);
+  }
+  hmac_finish(block_key, &inner, mac);
 }
 
 void digest_hex(const uint8_t digest[SHA256_SIZE], char out[SHA256_HEX_SIZE]) {
@@ -129,4 +168,50 @@ bool same_secret_text(const char* a, const char* b) {
   unsigned difference = 0;
   for (size_t i = 0; i < length; ++i) difference |= static_cast<unsigned>(a[i] ^ b[i]);
   return difference == 0;
+}
+
+namespace {
+
+// The MAC part of a token for a form made at issued.
+void token_mac(const unsigned char* secret, size_t secret_size, const char* user, const char* hash,
+               long long issued, char out[FORM_TOKEN_MAC_DIGITS + 1]) {
+  char moment[24];
+  snprintf(moment, sizeof moment, "%lld", issued);
+  const hmac_field fields[] = {
+      {user, strlen(user)}, {hash, strlen(hash)}, {moment, strlen(moment)}};
+  uint8_t mac[SHA256_SIZE];
+  hmac_sha256_fields(secret, secret_size, fields, 3, mac);
+  char hex[SHA256_HEX_SIZE];
+  digest_hex(mac, hex);
+  memcpy(out, hex, FORM_TOKEN_MAC_DIGITS);
+  out[FORM_TOKEN_MAC_DIGITS] = '\0';
+}
+
+}  // namespace
+
+void form_token(const unsigned char* secret, size_t secret_size, const char* user, const char* hash,
+                time_t issued, char out[FORM_TOKEN_SIZE]) {
+  char mac[FORM_TOKEN_MAC_DIGITS + 1];
+  token_mac(secret, secret_size, user, hash, static_cast<long long>(issued), mac);
+  snprintf(out, FORM_TOKEN_SIZE, "%lld.%s", static_cast<long long>(issued), mac);
+}
+
+token_verdict judge_token(const unsigned char* secret, size_t secret_size, const char* user,
+                          const char* hash, const char* token, time_t now) {
+  // The moment: 1 to 18 digits, then ".".
+  long long issued = 0;
+  int used = 0;
+  for (; token[used] >= '0' && token[used] <= '9' && used < 18; ++used) {
+    issued = issued * 10 + (token[used] - '0');
+  }
+  if (used == 0 || token[used] != '.') return token_verdict::forged;
+  ++used;
+  char expected[FORM_TOKEN_MAC_DIGITS + 1];
+  token_mac(secret, secret_size, user, hash, issued, expected);
+  if (!same_secret_text(expected, token + used)) return token_verdict::forged;
+  const long long age = static_cast<long long>(now) - issued;
+  if (age > FORM_TOKEN_LIFETIME_SECONDS || age < -FORM_TOKEN_CLOCK_SLACK_SECONDS) {
+    return token_verdict::expired;
+  }
+  return token_verdict::valid;
 }

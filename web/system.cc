@@ -1,14 +1,20 @@
 #include "web/system.h"
 
+#include <arpa/inet.h>
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <ifaddrs.h>
 #include <limits.h>
+#include <netinet/in.h>
 #include <poll.h>
+#include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <strings.h>
 #include <sys/file.h>
+#include <sys/mman.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -16,13 +22,19 @@
 #include <unistd.h>
 
 #include "analysis/root_only.h"
+#include "analysis/router.h"
 #include "device/command.h"
 #include "device/monotonic.h"
+#include "device/status.h"
 
 namespace {
 
-constexpr int RESTART_TIMEOUT_SECONDS = 30;
 constexpr const char* TEMPORARY_SUFFIX = ".web-";
+constexpr int POLL_SLICE_MS = 100;
+constexpr useconds_t WAIT_SLICE_US = 100000;
+// What a child of the page may see of the environment: nothing of the
+// request (cookies, headers, query) reaches the router's tools.
+constexpr const char* CHILD_PATH = "PATH=/usr/sbin:/usr/bin:/sbin:/bin";
 
 bool write_all(int fd, const char* data, size_t size) {
   while (size > 0) {
@@ -56,21 +68,104 @@ void directory_of(const char* path, char out[PATH_MAX]) {
   }
 }
 
-bool named_dormix(pid_t pid) {
+int clock_monotonic_seconds(void* /*context*/) { return monotonic_seconds(); }
+
+// Waits for child up to the deadline; on time out kills its process group
+// (the child leads one) and reaps it. True when it exited by itself.
+bool wait_or_kill_group(pid_t child, int timeout_seconds, int* status) {
+  const int deadline = monotonic_seconds() + timeout_seconds;
+  for (;;) {
+    const pid_t waited = waitpid(child, status, WNOHANG);
+    if (waited == child) return true;
+    if (waited < 0 && errno != EINTR) return false;
+    if (monotonic_seconds() >= deadline) break;
+    usleep(WAIT_SLICE_US);
+  }
+  kill(-child, SIGKILL);
+  kill(child, SIGKILL);
+  while (waitpid(child, status, 0) < 0 && errno == EINTR) {
+  }
+  return false;
+}
+
+// The child side of the page's tools: a session and process group of its
+// own, so that the page can end it with everything it started and a web
+// server killing the page's group does not reach it; SIGPIPE at its
+// default would kill it on its next write to a reader that went away.
+void become_detached_child(int stdout_fd) {
+  setsid();
+  signal(SIGPIPE, SIG_IGN);
+  const int null_fd = open("/dev/null", O_RDWR | O_CLOEXEC);
+  if (null_fd >= 0) dup2(null_fd, 0);
+  dup2(stdout_fd, 1);
+  dup2(stdout_fd, 2);
+  // Nothing of the web server's reaches the tool, nor what it starts.
+  close_descriptors_from_3();
+}
+
+// Text of what /proc/pid/<name> holds, or empty.
+void read_proc_text(pid_t pid, const char* name, char* out, size_t size) {
   char path[64];
-  snprintf(path, sizeof path, "/proc/%d/comm", static_cast<int>(pid));
-  char name[32];
-  const long length = read_whole_file(path, name, sizeof name - 1);
-  if (length <= 0) return false;
-  name[length] = '\0';
-  return strcmp(name, "dormix\n") == 0;
+  snprintf(path, sizeof path, "/proc/%d/%s", static_cast<int>(pid), name);
+  const long length = read_whole_file(path, out, size - 1);
+  out[length > 0 ? length : 0] = '\0';
+}
+
+bool looks_like_daemon(pid_t pid) {
+  char comm[32];
+  read_proc_text(pid, "comm", comm, sizeof comm);
+  if (strcmp(comm, "dormix\n") != 0) return false;
+  char stat_text[512];
+  read_proc_text(pid, "stat", stat_text, sizeof stat_text);
+  char path[64];
+  snprintf(path, sizeof path, "/proc/%d/exe", static_cast<int>(pid));
+  char exe[PATH_MAX];
+  const ssize_t length = readlink(path, exe, sizeof exe - 1);
+  if (length >= 0) exe[length] = '\0';
+  return is_daemon_process(pid, process_facts{comm, stat_text, length >= 0 ? exe : nullptr});
+}
+
+// Adds the write risk of path (not following a last link unless follow)
+// and of every directory above it to why, each after "; ".
+void add_chain_risks(const char* path, bool follow, char* why, size_t why_size) {
+  char current[PATH_MAX];
+  snprintf(current, sizeof current, "%s", path);
+  bool first = true;
+  for (;;) {
+    struct stat status {};
+    const int looked = follow || !first ? stat(current, &status) : lstat(current, &status);
+    char risk[WRITE_RISK_SIZE];
+    // A link's own mode means nothing: its directory decides who changes it.
+    if (looked == 0 && !S_ISLNK(status.st_mode) &&
+        write_risk(status.st_uid, status.st_mode, risk)) {
+      const size_t used = strlen(why);
+      snprintf(why + used, why_size - used, "%s%s%s is %s (mode %04o)", used == 0 ? "" : "; ",
+               first ? "" : "the directory ", current, risk,
+               static_cast<unsigned>(status.st_mode & 07777U));
+    }
+    char* slash = strrchr(current, '/');
+    if (slash == nullptr || strcmp(current, "/") == 0) return;
+    if (slash == current) {
+      current[1] = '\0';
+    } else {
+      *slash = '\0';
+    }
+    first = false;
+  }
 }
 
 }  // namespace
 
 long read_whole_file(const char* path, char* out, size_t size) {
-  const int fd = open(path, O_RDONLY | O_CLOEXEC);
+  // Non-blocking: a FIFO put in a file's place must not hang the page.
+  const int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return -1;
+  struct stat status {};
+  if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+    close(fd);
+    errno = EINVAL;
+    return -1;
+  }
   size_t used = 0;
   for (;;) {
     if (used == size) {
@@ -96,50 +191,143 @@ long read_whole_file(const char* path, char* out, size_t size) {
   return static_cast<long>(used);
 }
 
-bool load_secret(unsigned char secret[SECRET_SIZE], char* why, size_t why_size) {
-  int fd = open(WEB_SECRET_PATH, O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-  if (fd < 0 && errno == ENOENT) {
-    fd = open(WEB_SECRET_PATH, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd >= 0) {
-      unsigned char fresh[SECRET_SIZE];
-      const bool made = random_bytes(fresh, sizeof fresh) &&
-                        write_all(fd, reinterpret_cast<const char*>(fresh), sizeof fresh) &&
-                        fsync(fd) == 0 && lseek(fd, 0, SEEK_SET) == 0;
-      if (!made) {
-        close(fd);
-        unlink(WEB_SECRET_PATH);
-        snprintf(why, why_size, "cannot make the form secret %s", WEB_SECRET_PATH);
-        return false;
-      }
-    }
+deadline_clock monotonic_clock() { return deadline_clock{nullptr, clock_monotonic_seconds}; }
+
+bool read_exactly_until(int fd, char* out, size_t length, const deadline_clock& clock,
+                        int timeout_seconds) {
+  const int deadline = clock.seconds(clock.context) + timeout_seconds;
+  size_t used = 0;
+  while (used < length) {
+    if (clock.seconds(clock.context) >= deadline) return false;
+    pollfd ready{fd, POLLIN, 0};
+    const int polled = poll(&ready, 1, POLL_SLICE_MS);
+    if (polled < 0 && errno != EINTR) return false;
+    if (polled <= 0) continue;
+    const ssize_t got = read(fd, out + used, length - used);
+    if (got < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+    if (got <= 0) return false;
+    used += static_cast<size_t>(got);
   }
+  return true;
+}
+
+namespace {
+
+// Opens and checks an existing secret: loaded, missing, or why not.
+secret_state read_secret(const char* path, unsigned char secret[SECRET_SIZE], bool* short_secret,
+                         char* why, size_t why_size) {
+  *short_secret = false;
+  const int fd = open(path, O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+  if (fd < 0 && errno == ENOENT) return secret_state::missing;
   if (fd < 0) {
-    snprintf(why, why_size, "cannot open the form secret %s: %s", WEB_SECRET_PATH, strerror(errno));
-    return false;
+    snprintf(why, why_size, "cannot open the form secret %s: %s", path, strerror(errno));
+    return secret_state::unusable;
   }
   struct stat status {};
   const bool private_file = fstat(fd, &status) == 0 && S_ISREG(status.st_mode) &&
                             status.st_uid == 0 && (status.st_mode & 077) == 0;
-  const bool complete = read(fd, secret, SECRET_SIZE) == SECRET_SIZE;
+  const bool complete = private_file && read(fd, secret, SECRET_SIZE) == SECRET_SIZE;
   close(fd);
   if (!private_file) {
-    snprintf(why, why_size, "the form secret %s must be root's and private (mode 0600)",
-             WEB_SECRET_PATH);
-    return false;
+    snprintf(why, why_size,
+             "the form secret %s must be a regular file, root's and private (mode 0600)", path);
+    return secret_state::unusable;
   }
   if (!complete) {
-    snprintf(why, why_size, "the form secret %s is shorter than %d bytes", WEB_SECRET_PATH,
-             SECRET_SIZE);
+    *short_secret = true;
+    snprintf(why, why_size, "the form secret %s is shorter than %d bytes", path, SECRET_SIZE);
+    return secret_state::unusable;
+  }
+  return secret_state::loaded;
+}
+
+// Writes a fresh secret whole to a temporary file beside path and puts it
+// in place: linked where none exists (a concurrent first use keeps the one
+// that came first), renamed over a short one.
+bool make_secret(const char* path, bool replace, char* why, size_t why_size) {
+  char temporary[PATH_MAX];
+  snprintf(temporary, sizeof temporary, "%s%sXXXXXX", path, TEMPORARY_SUFFIX);
+  const int fd = mkostemp(temporary, O_CLOEXEC);
+  if (fd < 0) {
+    snprintf(why, why_size, "cannot make the form secret %s: %s", path, strerror(errno));
+    return false;
+  }
+  unsigned char fresh[SECRET_SIZE];
+  bool made = fchmod(fd, 0600) == 0 && random_bytes(fresh, sizeof fresh) &&
+              write_all(fd, reinterpret_cast<const char*>(fresh), sizeof fresh) && fsync(fd) == 0;
+  made = close(fd) == 0 && made;
+  if (made && replace) {
+    made = rename(temporary, path) == 0;
+  } else if (made) {
+    made = link(temporary, path) == 0 || errno == EEXIST;
+  }
+  const int error = errno;
+  unlink(temporary);
+  if (!made) {
+    snprintf(why, why_size, "cannot make the form secret %s: %s", path, strerror(error));
     return false;
   }
   return true;
 }
 
-bool remote_user_switched_off() {
+}  // namespace
+
+secret_state load_secret_at(const char* path, bool may_create, unsigned char secret[SECRET_SIZE],
+                            char* why, size_t why_size) {
+  why[0] = '\0';
+  bool short_secret = false;
+  secret_state state = read_secret(path, secret, &short_secret, why, why_size);
+  // A short one is what a first use killed while writing (before the
+  // secret was linked into place) left: the next save makes it anew.
+  const bool make = state == secret_state::missing || short_secret;
+  if (!make || !may_create) {
+    if (make) {
+      snprintf(why, why_size, "the form secret %s is made at the next save", path);
+      return secret_state::missing;
+    }
+    return state;
+  }
+  if (!make_secret(path, short_secret, why, why_size)) return secret_state::unusable;
+  state = read_secret(path, secret, &short_secret, why, why_size);
+  if (state == secret_state::loaded) return secret_state::made;
+  return state == secret_state::missing ? secret_state::unusable : state;
+}
+
+void trust_problem(const char* path, char* why, size_t why_size) {
+  why[0] = '\0';
+  add_chain_risks(path, false, why, why_size);
+  char target[PATH_MAX];
+  if (realpath(path, target) == nullptr || strcmp(target, path) == 0) return;
+  add_chain_risks(target, true, why, why_size);
+}
+
+int link_trust_findings(const char* path, const char* role, check_findings* findings) {
   struct stat status {};
-  char risk[WRITE_RISK_SIZE];
-  return lstat(WEB_NO_USER_SWITCH_PATH, &status) == 0 && S_ISREG(status.st_mode) &&
-         !write_risk(status.st_uid, status.st_mode, risk);
+  if (lstat(path, &status) != 0 || !S_ISLNK(status.st_mode)) return 0;
+  char why[WEB_WHY_SIZE] = "";
+  add_chain_risks(path, false, why, sizeof why);
+  if (why[0] == '\0') return 0;
+  add_warning(findings, 0, WARN_WRITABLE,
+              "%s (%s) is a symbolic link, and %s: whoever can change it can point it elsewhere",
+              path, role, why);
+  return 1;
+}
+
+bool switch_file_trusted(const char* path) {
+  struct stat status {};
+  if (stat(path, &status) != 0 || !S_ISREG(status.st_mode)) return false;
+  char why[WEB_WHY_SIZE];
+  trust_problem(path, why, sizeof why);
+  return why[0] == '\0';
+}
+
+void settings_target(const char* path, char* out, size_t size) {
+  char target[PATH_MAX];
+  if (realpath(path, target) == nullptr) {
+    snprintf(out, size, "%s", path);
+  } else {
+    snprintf(out, size, "%s", target);
+  }
 }
 
 void write_obstacle(const char* path, char* why, size_t why_size) {
@@ -156,11 +344,20 @@ void write_obstacle(const char* path, char* why, size_t why_size) {
   }
 }
 
-bool lock_settings_directory(const char* path) {
+int lock_settings_directory(const char* path, const deadline_clock& clock, int timeout_seconds) {
   char directory[PATH_MAX];
   directory_of(path, directory);
   const int fd = open(directory, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  return fd >= 0 && flock(fd, LOCK_EX) == 0;
+  if (fd < 0) return -1;
+  const int deadline = clock.seconds(clock.context) + timeout_seconds;
+  for (;;) {
+    if (flock(fd, LOCK_EX | LOCK_NB) == 0) return fd;
+    if (errno != EWOULDBLOCK && errno != EINTR) break;
+    if (clock.seconds(clock.context) >= deadline) break;
+    usleep(WAIT_SLICE_US);
+  }
+  close(fd);
+  return -1;
 }
 
 void remove_stale_temporaries(const char* path) {
@@ -179,7 +376,6 @@ void remove_stale_temporaries(const char* path) {
   }
   closedir(listing);
 }
-
 bool replace_settings_file(const char* path, const char* data, size_t size, char* why,
                            size_t why_size) {
   struct stat old_status {};
@@ -232,13 +428,46 @@ bool replace_settings_file(const char* path, const char* data, size_t size, char
   return true;
 }
 
+bool is_daemon_process(pid_t pid, const process_facts& facts) {
+  if (facts.comm == nullptr || strcmp(facts.comm, "dormix\n") != 0) return false;
+  // "pid (comm) state ppid pgrp session ...": the comm may hold blanks and
+  // parentheses, so the fields are counted from its last ")".
+  const char* after_name = facts.stat == nullptr ? nullptr : strrchr(facts.stat, ')');
+  if (after_name == nullptr) return false;
+  // After the state: the parent, the process group and the session.
+  const char* field = after_name + 1;
+  while (*field == ' ') ++field;
+  if (*field == '\0') return false;
+  ++field;  // the state, one letter
+  long numbers[3] = {};
+  for (long& number : numbers) {
+    while (*field == ' ') ++field;
+    if (*field < '0' || *field > '9') return false;
+    for (; *field >= '0' && *field <= '9'; ++field) {
+      number = number * 10 + (*field - '0');
+      if (number > INT_MAX) return false;
+    }
+  }
+  if (numbers[2] != static_cast<long>(pid)) return false;
+  if (facts.exe == nullptr) return true;
+  const char* slash = strrchr(facts.exe, '/');
+  const char* name = slash == nullptr ? facts.exe : slash + 1;
+  constexpr const char* deleted = " (deleted)";
+  const size_t length = strlen(name);
+  const size_t deleted_length = strlen(deleted);
+  if (length > deleted_length && strcmp(name + length - deleted_length, deleted) == 0) {
+    return length - deleted_length == strlen("dormix") && strncmp(name, "dormix", 6) == 0;
+  }
+  return strcmp(name, "dormix") == 0;
+}
+
 pid_t running_daemon() {
   char text[32];
   const long length = read_whole_file(DAEMON_PID_PATH, text, sizeof text - 1);
   if (length > 0) {
     text[length] = '\0';
     const long pid = strtol(text, nullptr, 10);
-    if (pid > 0 && pid < INT_MAX && named_dormix(static_cast<pid_t>(pid))) {
+    if (pid > 0 && pid < INT_MAX && looks_like_daemon(static_cast<pid_t>(pid))) {
       return static_cast<pid_t>(pid);
     }
   }
@@ -249,7 +478,7 @@ pid_t running_daemon() {
     char* end = nullptr;
     const long pid = strtol(entry->d_name, &end, 10);
     if (*end != '\0' || pid <= 0 || pid >= INT_MAX) continue;
-    if (named_dormix(static_cast<pid_t>(pid))) {
+    if (looks_like_daemon(static_cast<pid_t>(pid))) {
       found = static_cast<pid_t>(pid);
       break;
     }
@@ -258,77 +487,273 @@ pid_t running_daemon() {
   return found;
 }
 
-namespace {
-
-// Runs "/etc/init.d/dormix restart" with a fixed argument list and
-// environment, its output on output_fd. Does not return.
-[[noreturn]] void exec_init_script_restart(int output_fd) {
-  const int null_fd = open("/dev/null", O_RDONLY | O_CLOEXEC);
-  if (null_fd >= 0) dup2(null_fd, 0);
-  dup2(output_fd, 1);
-  dup2(output_fd, 2);
-  // Nothing of the web server's reaches the script, nor the daemon it starts.
-  close_descriptors_from_3();
-  char script[] = "/etc/init.d/dormix";
-  char restart[] = "restart";
-  char* const arguments[] = {script, restart, nullptr};
-  char path[] = "PATH=/usr/sbin:/usr/bin:/sbin:/bin";
-  char* const environment[] = {path, nullptr};
-  execve(INIT_SCRIPT_PATH, arguments, environment);
-  _exit(127);
+void run_restart(const char* script, int timeout_seconds, restart_outcome* outcome) {
+  outcome->result = restart_result::not_run;
+  outcome->status = -1;
+  outcome->output[0] = '\0';
+  const int output_fd = memfd_create("dormix-web-restart", MFD_CLOEXEC);
+  if (output_fd < 0) return;
+  const pid_t child = fork();
+  if (child == 0) {
+    become_detached_child(output_fd);
+    char* const arguments[] = {const_cast<char*>(script), const_cast<char*>("restart"), nullptr};
+    char* const environment[] = {const_cast<char*>(CHILD_PATH), nullptr};
+    execve(script, arguments, environment);
+    _exit(127);
+  }
+  if (child < 0) {
+    close(output_fd);
+    return;
+  }
+  int status = 0;
+  const bool exited = wait_or_kill_group(child, timeout_seconds, &status);
+  const ssize_t got = pread(output_fd, outcome->output, sizeof outcome->output - 1, 0);
+  outcome->output[got > 0 ? got : 0] = '\0';
+  close(output_fd);
+  if (!exited) {
+    outcome->result = restart_result::timed_out;
+    return;
+  }
+  outcome->status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  outcome->result = outcome->status == 0 ? restart_result::done : restart_result::failed;
 }
 
-// Appends what one read of fd brings to out (size bytes, kept
-// NUL-terminated), dropping what does not fit. False at the end or on error.
-bool append_read(int fd, char* out, size_t size, size_t* used) {
-  char chunk[256];
-  const ssize_t got = read(fd, chunk, sizeof chunk);
-  if (got <= 0) return false;
-  const size_t room = size - 1 - *used;
-  const size_t take = static_cast<size_t>(got) < room ? static_cast<size_t>(got) : room;
-  memcpy(out + *used, chunk, take);
-  *used += take;
-  out[*used] = '\0';
-  return true;
+bool run_status_tool(const char* tool, const char* section, int timeout_seconds, char* out,
+                     size_t size) {
+  out[0] = '\0';
+  int pipe_fds[2];
+  if (pipe2(pipe_fds, O_CLOEXEC) != 0) return false;
+  const pid_t child = fork();
+  if (child == 0) {
+    become_detached_child(pipe_fds[1]);
+    // Errors go nowhere: only the tool's stdout is its answer.
+    const int null_fd = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (null_fd >= 0) dup2(null_fd, 2);
+    char* const arguments[] = {const_cast<char*>(tool), const_cast<char*>("-v"),
+                               const_cast<char*>(section), nullptr};
+    char* const environment[] = {const_cast<char*>(CHILD_PATH), nullptr};
+    execve(tool, arguments, environment);
+    _exit(127);
+  }
+  close(pipe_fds[1]);
+  if (child < 0) {
+    close(pipe_fds[0]);
+    return false;
+  }
+  // Read while it runs, so that a long answer cannot fill the pipe.
+  const int deadline = monotonic_seconds() + timeout_seconds;
+  size_t used = 0;
+  for (bool open_pipe = true; open_pipe && monotonic_seconds() < deadline;) {
+    pollfd ready{pipe_fds[0], POLLIN, 0};
+    if (poll(&ready, 1, POLL_SLICE_MS) <= 0) continue;
+    char chunk[512];
+    const ssize_t got = read(pipe_fds[0], chunk, sizeof chunk);
+    if (got < 0 && errno == EINTR) continue;
+    open_pipe = got > 0;
+    const size_t room = size - 1 - used;
+    const size_t take = got > 0 && static_cast<size_t>(got) < room ? static_cast<size_t>(got)
+                        : got > 0                                  ? room
+                                                                   : 0;
+    memcpy(out + used, chunk, take);
+    used += take;
+  }
+  close(pipe_fds[0]);
+  out[used] = '\0';
+  int status = 0;
+  const int left = deadline - monotonic_seconds();
+  const bool exited = wait_or_kill_group(child, left > 0 ? left : 0, &status);
+  return exited && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+namespace {
+
+bool same_name(const char* a, const char* b, size_t b_length) {
+  return strlen(a) == b_length && strncasecmp(a, b, b_length) == 0;
+}
+
+// The router's host name alone and with each domain it is known in: the
+// kernel's domain name and resolv.conf's "domain" and "search" names.
+bool is_own_name(const char* host) {
+  char name[256] = {};
+  if (gethostname(name, sizeof name - 1) != 0 || name[0] == '\0') return false;
+  const size_t name_length = strlen(name);
+  if (same_name(host, name, name_length)) return true;
+  if (strncasecmp(host, name, name_length) != 0 || host[name_length] != '.') return false;
+  const char* domain = host + name_length + 1;
+  char kernel_domain[256] = {};
+  if (getdomainname(kernel_domain, sizeof kernel_domain - 1) == 0 && kernel_domain[0] != '\0' &&
+      strcmp(kernel_domain, "(none)") != 0 && strcasecmp(domain, kernel_domain) == 0) {
+    return true;
+  }
+  char resolver[4096];
+  const long length = read_whole_file("/etc/resolv.conf", resolver, sizeof resolver - 1);
+  if (length <= 0) return false;
+  resolver[length] = '\0';
+  char* saved = nullptr;
+  for (char* line = strtok_r(resolver, "\n", &saved); line != nullptr;
+       line = strtok_r(nullptr, "\n", &saved)) {
+    char* words = nullptr;
+    const char* keyword = strtok_r(line, " \t", &words);
+    if (keyword == nullptr || (strcmp(keyword, "domain") != 0 && strcmp(keyword, "search") != 0)) {
+      continue;
+    }
+    for (const char* word = strtok_r(nullptr, " \t", &words); word != nullptr;
+         word = strtok_r(nullptr, " \t", &words)) {
+      if (strcasecmp(domain, word) == 0) return true;
+    }
+  }
+  return false;
+}
+
+bool is_own_address(const char* host) {
+  char bare[INET6_ADDRSTRLEN + 2];
+  const size_t length = strlen(host);
+  if (length >= sizeof bare) return false;
+  if (host[0] == '[' && length > 2 && host[length - 1] == ']') {
+    snprintf(bare, sizeof bare, "%.*s", static_cast<int>(length - 2), host + 1);
+  } else {
+    snprintf(bare, sizeof bare, "%s", host);
+  }
+  unsigned char wanted[sizeof(in6_addr)];
+  const int family = strchr(bare, ':') != nullptr ? AF_INET6 : AF_INET;
+  if (inet_pton(family, bare, wanted) != 1) return false;
+  ifaddrs* interfaces = nullptr;
+  if (getifaddrs(&interfaces) != 0) return false;
+  bool found = false;
+  for (const ifaddrs* at = interfaces; at != nullptr && !found; at = at->ifa_next) {
+    if (at->ifa_addr == nullptr || at->ifa_addr->sa_family != family) continue;
+    if (family == AF_INET) {
+      const auto* address = reinterpret_cast<const sockaddr_in*>(at->ifa_addr);
+      found = memcmp(&address->sin_addr, wanted, sizeof address->sin_addr) == 0;
+    } else {
+      const auto* address = reinterpret_cast<const sockaddr_in6*>(at->ifa_addr);
+      found = memcmp(&address->sin6_addr, wanted, sizeof address->sin6_addr) == 0;
+    }
+  }
+  freeifaddrs(interfaces);
+  return found;
 }
 
 }  // namespace
 
-int restart_daemon(char* out, size_t size) {
-  out[0] = '\0';
-  int pipe_fds[2];
-  if (pipe2(pipe_fds, O_CLOEXEC) != 0) return -1;
-  const pid_t child = fork();
-  if (child == 0) exec_init_script_restart(pipe_fds[1]);
-  close(pipe_fds[1]);
-  if (child < 0) {
-    close(pipe_fds[0]);
-    return -1;
-  }
-  // The script's children may keep the pipe open after it exits: reading
-  // stops at its exit, or at the time limit.
-  size_t used = 0;
-  int status = 0;
-  bool exited = false;
-  const int deadline = monotonic_seconds() + RESTART_TIMEOUT_SECONDS;
-  bool open_pipe = true;
-  while (!exited && monotonic_seconds() < deadline) {
-    pollfd ready{pipe_fds[0], POLLIN, 0};
-    if (!open_pipe) {
-      usleep(100000);
-    } else if (poll(&ready, 1, 100) > 0) {
-      open_pipe = append_read(pipe_fds[0], out, size, &used);
-    }
-    exited = waitpid(child, &status, WNOHANG) == child;
-  }
-  for (pollfd left{pipe_fds[0], POLLIN, 0}; exited && open_pipe && poll(&left, 1, 0) > 0;) {
-    if (!append_read(pipe_fds[0], out, size, &used)) break;
-  }
-  close(pipe_fds[0]);
-  if (!exited) {
-    kill(child, SIGKILL);
-    waitpid(child, &status, 0);
-    return -1;
-  }
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+bool router_host_name(const char* host) {
+  if (host == nullptr || host[0] == '\0') return false;
+  if (strcasecmp(host, "localhost") == 0) return true;
+  return is_own_address(host) || is_own_name(host);
+}
+
+namespace {
+
+// What the router's side of the page keeps for the length of a request;
+// all zero at start, so that it takes no room in the program file.
+struct router_side {
+  bool locked;
+  int lock_fd;
+  char* zone_environment[ENVIRONMENT_CAPACITY * 8];
+};
+router_side router;
+
+const char* router_environment(void* /*context*/, const char* name) { return getenv(name); }
+
+bool router_read_body(void* /*context*/, char* out, size_t length) {
+  return read_exactly_until(0, out, length, monotonic_clock(), BODY_TIMEOUT_SECONDS);
+}
+
+void router_settings_target(char out[PATH_MAX]) { settings_target(SETTINGS_PATH, out, PATH_MAX); }
+
+long router_read_settings(void* /*context*/, char* out, size_t size) {
+  return read_whole_file(SETTINGS_PATH, out, size);
+}
+
+secret_state router_load_secret(void* /*context*/, bool may_create,
+                                unsigned char secret[SECRET_SIZE], char* why, size_t why_size) {
+  return load_secret_at(WEB_SECRET_PATH, may_create, secret, why, why_size);
+}
+
+bool router_switched_off(void* /*context*/) { return switch_file_trusted(WEB_NO_USER_SWITCH_PATH); }
+
+bool router_is_host(void* /*context*/, const char* host) { return router_host_name(host); }
+
+void router_save_obstacle(void* /*context*/, char* why, size_t why_size) {
+  char target[PATH_MAX];
+  router_settings_target(target);
+  write_obstacle(target, why, why_size);
+  if (why[0] != '\0') return;
+  char problem[WEB_WHY_SIZE];
+  trust_problem(SETTINGS_PATH, problem, sizeof problem);
+  if (problem[0] == '\0') return;
+  snprintf(why, why_size,
+           "%s: whoever can change it can decide when the router sleeps and when it wakes, and "
+           "the daemon runs as root",
+           problem);
+}
+
+void router_trust_findings(void* /*context*/, check_findings* findings) {
+  check_trusted_files(SETTINGS_PATH, findings);
+  link_trust_findings(SETTINGS_PATH, "the settings file", findings);
+}
+
+bool router_lock(void* /*context*/) {
+  router.lock_fd = lock_settings_directory(SETTINGS_PATH, monotonic_clock(), LOCK_TIMEOUT_SECONDS);
+  router.locked = router.lock_fd >= 0;
+  return router.locked;
+}
+
+void router_unlock(void* /*context*/) {
+  if (router.locked) close(router.lock_fd);
+  router.locked = false;
+}
+
+bool router_replace(void* /*context*/, const char* data, size_t size, char* why, size_t why_size) {
+  // A link is followed: the daemon reads what it leads to.
+  char target[PATH_MAX];
+  router_settings_target(target);
+  remove_stale_temporaries(target);
+  return replace_settings_file(target, data, size, why, why_size);
+}
+
+pid_t router_running_daemon(void* /*context*/) { return running_daemon(); }
+
+void router_restart(void* /*context*/, restart_outcome* outcome) {
+  run_restart(INIT_SCRIPT_PATH, RESTART_TIMEOUT_SECONDS, outcome);
+}
+
+bool router_status_ports(void* /*context*/, char* out) {
+  return run_status_tool(STATUS_TOOL_PATH, "ports", STATUS_TIMEOUT_SECONDS, out,
+                         STATUS_OUTPUT_SIZE);
+}
+
+time_t router_wall_clock(void* /*context*/) { return time(nullptr); }
+
+time_zone_choice router_time_zone(void* /*context*/) {
+  return use_system_time_zone(router.zone_environment, ENVIRONMENT_CAPACITY * 8);
+}
+
+void router_pause(void* /*context*/, int milliseconds) {
+  usleep(static_cast<useconds_t>(milliseconds) * 1000);
+}
+
+}  // namespace
+
+web_platform router_web_platform() {
+  web_platform platform{};
+  platform.environment = router_environment;
+  platform.read_body = router_read_body;
+  platform.read_settings = router_read_settings;
+  platform.load_secret = router_load_secret;
+  platform.remote_user_switched_off = router_switched_off;
+  platform.is_router_host = router_is_host;
+  platform.save_obstacle = router_save_obstacle;
+  platform.trust_findings = router_trust_findings;
+  platform.lock_settings = router_lock;
+  platform.unlock_settings = router_unlock;
+  platform.replace_settings = router_replace;
+  platform.running_daemon = router_running_daemon;
+  platform.restart_daemon = router_restart;
+  platform.status_ports = router_status_ports;
+  platform.wall_clock = router_wall_clock;
+  platform.use_time_zone = router_time_zone;
+  platform.pause_milliseconds = router_pause;
+  platform.field = router_field_platform();
+  return platform;
 }
