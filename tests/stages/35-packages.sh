@@ -58,7 +58,7 @@ amd64_package=$work/release/dormix_${version}_amd64.deb
 armhf_package=$work/release/dormix_${version}_armhf.deb
 upgrade_package=$work/upgrade/dormix_${upgrade_version}_amd64.deb
 bash tests/packages/contents_test.sh "$amd64_package" amd64 16384
-bash tests/packages/contents_test.sh "$armhf_package" armhf 16384
+bash tests/packages/contents_test.sh "$armhf_package" armhf 12288
 
 # Any error or warning fails; each overridden tag has its reason in debian/.
 # (lintian's own --fail-on counts shown overrides as failures.)
