@@ -57,20 +57,21 @@ int main(int argc, char** argv) {
     unsigned char packet[128];
     struct sockaddr_in client;
     socklen_t client_size = sizeof client;
-    ssize_t got = recvfrom(server, packet, sizeof packet, 0, (struct sockaddr*)&client, &client_size);
+    ssize_t got =
+        recvfrom(server, packet, sizeof packet, 0, (struct sockaddr*)&client, &client_size);
     if (got < NTP_PACKET_SIZE) continue;
     unsigned char reply[NTP_PACKET_SIZE];
     memset(reply, 0, sizeof reply);
     reply[0] = (unsigned char)((packet[0] & 0x38) | 4);  // no leap warning, its version, server
-    reply[1] = 1;                                         // stratum 1
-    reply[2] = packet[2];                                 // its poll
-    reply[3] = (unsigned char)-20;                        // precision: about a microsecond
-    put_u32(reply + 8, 1 << 8);                           // root dispersion: 1/256 s
+    reply[1] = 1;                                        // stratum 1
+    reply[2] = packet[2];                                // its poll
+    reply[3] = (unsigned char)-20;                       // precision: about a microsecond
+    put_u32(reply + 8, 1 << 8);                          // root dispersion: 1/256 s
     memcpy(reply + 12, "GPS", 4);
-    put_true_time(reply + 16);               // reference time
-    memcpy(reply + 24, packet + 40, 8);      // originate: the client's transmit time
-    put_true_time(reply + 32);               // receive
-    put_true_time(reply + 40);               // transmit
+    put_true_time(reply + 16);           // reference time
+    memcpy(reply + 24, packet + 40, 8);  // originate: the client's transmit time
+    put_true_time(reply + 32);           // receive
+    put_true_time(reply + 40);           // transmit
     sendto(server, reply, sizeof reply, 0, (struct sockaddr*)&client, client_size);
   }
 }
