@@ -5,7 +5,7 @@
 # Debian's busybox source package, fetched with apt-get through a private
 # source list (the host's apt configuration stays as it is). Source and
 # binaries are kept in CACHE_DIR/busybox-ntpd, keyed by the source version
-# and this script, so a second run reuses them. Prints the binary's path.
+# and the build steps, so a second run reuses them. Prints the binary's path.
 # Usage: tests/armvm/busybox_ntpd.sh CACHE_DIR ARCH CROSS_PREFIX
 #   e.g. tests/armvm/busybox_ntpd.sh /var/cache/dormix-arm-vm armhf arm-linux-gnueabihf-
 set -euo pipefail
@@ -13,6 +13,10 @@ cache=$1/busybox-ntpd
 arch=$2
 cross=$3
 here=$(cd "$(dirname "$0")" && pwd)
+# shellcheck source=tests/lib.sh
+source "$here/../lib.sh"
+# Its output is this script's answer: the installer's lines go to stderr.
+need_packages make bzip2 >&2
 mkdir -p "$cache/apt/lists/partial"
 # The guests are set up side by side: one fetch and one build at a time.
 exec 9>"$cache/lock"
@@ -33,7 +37,8 @@ fi
 version=$(apt-cache "${apt_options[@]}" showsrc busybox | sed -n 's/^Version: //p' | sort -V | tail -n1)
 upstream=${version#*:}
 upstream=${upstream%%-*}
-key=$( (echo "$version"; cat "$here/busybox_ntpd.sh") | sha256sum | cut -c1-16)
+# The key: the source version and the build below (from its configuration on).
+key=$( (echo "$version"; sed -n '/^make allnoconfig/,$p' "$here/busybox_ntpd.sh") | sha256sum | cut -c1-16)
 binary=$cache/$key/$arch/ntpd
 if [[ -x $binary ]]; then
   echo "$binary"
