@@ -4,7 +4,9 @@
 # and dormix-check (static, stripped) in sbin/, the settings page dormix-web
 # in www/cgi-bin/, the man pages in man/, both
 # init scripts (init/procd for OpenWrt, init/sysvinit for the rest), naming
-# /opt/dormix/sbin, and etc/settings.sample; plus SHA256SUMS over the
+# /opt/dormix/sbin, OpenWrt's NTP hotplug handler and sysupgrade keep file
+# (init/procd/dormix.ntp-hotplug, init/procd/dormix.keep), and
+# etc/settings.sample; plus SHA256SUMS over the
 # archives. The settings file itself is not in it: unpacking an upgrade
 # keeps the operator's.
 # Usage: packaging/release.sh [OUTPUT_DIR] [PRESET...]
@@ -43,6 +45,7 @@ archive_target() {
   mv "$tree/share/man" "$tree/man"
   rmdir "$tree/share"
   mv "$stage/root/etc/init.d/dormix" "$tree/init/procd/dormix"
+  install -m 644 packaging/dormix.ntp-hotplug packaging/dormix.keep "$tree/init/procd/"
   rm -r "$stage/root/etc" "$tree/etc/settings"
   cmake -DDORMIX_SOURCE="$PWD/packaging/dormix.init.sysv.in" \
     -DDORMIX_DESTINATION="$PWD/$tree/init/sysvinit" -DDORMIX_NAME=dormix \

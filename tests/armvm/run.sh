@@ -56,6 +56,9 @@ done
 for helper in "$here"/checks/*.c; do
   if [[ -f $helper ]]; then "$cc" -static -Os -o "$payload/dormix/checks/$(basename "$helper" .c)" "$helper"; fi
 done
+# The clock check's NTP client and the hotplug handler that the archives ship.
+install -m 755 "$("$here/busybox_ntpd.sh" "$cache_dir" "$arch" "${cc%gcc}")" "$payload/dormix/checks/ntpd"
+install -m 644 "$source_dir/packaging/dormix.ntp-hotplug" "$payload/dormix/checks/"
 programs=(tests/unit/dormix_unit_tests tests/tools/dormix_check_tests simulator/dormix_sim_tests)
 for program in "${programs[@]}"; do
   install -m 755 "$build/$program" "$payload/dormix/tests/"

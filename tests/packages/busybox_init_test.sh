@@ -5,7 +5,8 @@
 # and the script in /etc/init.d, run with PATH limited to the busybox
 # applets it may use. The module switch, the wait for a synchronised clock
 # and a stop during it, start/stop/restart/reload/status with the LSB exit
-# codes, judged by the processes, the pid file and the system log.
+# codes, judged by the processes, the pid file and the system log. The root
+# starts without /var/run, as busybox firmware with a bare /var tmpfs does.
 # Usage: busybox_init_test.sh ARCHIVE BUSYBOX_STATIC_DEB SCRATCH_DIR   (as root)
 set -uo pipefail
 # shellcheck source=tests/packages/throwaway_root.sh
@@ -16,7 +17,7 @@ busybox_deb=$(realpath "$2")
 # shellcheck source=tests/lib.sh
 source "$(dirname "$0")/../lib.sh"
 # The applets the script calls; the shell runs it.
-applets=(start-stop-daemon logger rm sleep)
+applets=(start-stop-daemon logger mkdir rm sleep)
 
 scratch=$3
 mkdir -p "$scratch"
@@ -24,7 +25,7 @@ mount -t tmpfs tmpfs "$scratch"
 dpkg-deb -x "$busybox_deb" "$scratch/busybox-static"
 root=$scratch/root
 syslog=$scratch/syslog
-mkdir -p "$root"/{bin,sbin,usr/bin,usr/sbin,etc/init.d,etc/default,var/run,tmp,proc,dev,applets}
+mkdir -p "$root"/{bin,sbin,usr/bin,usr/sbin,etc/init.d,etc/default,var,tmp,proc,dev,applets}
 cp "$scratch/busybox-static/bin/busybox" "$root/bin/busybox"
 chroot "$root" /bin/busybox --install -s
 for applet in "${applets[@]}"; do ln -s /bin/busybox "$root/applets/$applet"; done
@@ -65,6 +66,7 @@ grep -q 'dormix: not started: switched off: MOD_DORMIX_ENABLED reads 0' "$syslog
 expect status 3
 grep -q 'disabled' "$scratch/out" || fail "status does not say disabled"
 sed -i 's/^MOD_DORMIX_ENABLED=.*/MOD_DORMIX_ENABLED=1/' "$settings"
+[[ ! -e $root/var/run ]] || fail "the root has a /var/run before the first start"
 
 # The clock: this host's kernel decides whether the start waits.
 if chroot "$root" /opt/dormix/sbin/dormix-check --wait-for-clock 0 >/dev/null 2>&1; then
@@ -90,6 +92,7 @@ echo CLOCK_WAIT=1 >"$root/etc/default/dormix"
 
 expect start 0
 pid=$(expect_running)
+[[ -d $root/var/run ]] || fail "the start did not make /var/run"
 if ((synchronised == 0)); then
   grep -q "dormix-check\[$pid\]: the clock is not synchronised after 1 s: going on with the clock as it is; starting /opt/dormix/sbin/dormix" "$syslog" ||
     fail "no log line from the checker $pid: $(cat "$syslog")"

@@ -2,7 +2,8 @@
 # The release archive's procd script run through OpenWrt's own rc.common,
 # functions.sh, service.sh, procd.sh and jshn (tests/procd/third_party),
 # with "ubus" replaced by a recorder that keeps each call's JSON: the
-# "service set" message (command, respawn, watched file, environment), no
+# "service set" message (command, respawn, watched files, stderr to the log,
+# environment, and the reload trigger on the system config), no
 # message at all for a start with unusable settings or with the module
 # switched off, a reload that leaves the running instance alone when the
 # settings cannot be used, and enable/disable with their rc.d links.
@@ -98,11 +99,17 @@ instance = message["instances"]["instance1"]
 assert instance["command"] == ["/opt/dormix/sbin/dormix-check", "--wait-for-clock", "120",
                                "/opt/dormix/sbin/dormix"], instance
 assert instance["respawn"] == ["3600", "5", "5"], instance
-assert instance["file"] == ["/opt/dormix/etc/settings"], instance
+assert instance["file"] == ["/opt/dormix/etc/settings", "/etc/TZ"], instance
+assert instance["stderr"] is True, instance
 # No environment of its own: the daemon gets procd's.
-assert set(instance) == {"command", "respawn", "file"}, instance
-assert message["triggers"] == [], message
+assert set(instance) == {"command", "respawn", "file", "stderr"}, instance
+# A change of the system config (the zone) reloads, after the system
+# service's own reload (1000 ms) has written /etc/TZ.
+assert message["triggers"] == [
+    ["config.change", ["if", ["eq", "package", "system"],
+                      ["run_script", "/etc/init.d/dormix", "reload"]], 3000]], message
 PY
+echo "triggers: $(python3 -c 'import json, sys; print(json.dumps(json.loads(sys.argv[1])["triggers"]))' "$message")"
 # A reload sends the same message: procd restarts the daemon only when it or
 # the watched file changed.
 expect reload 0 1

@@ -3,7 +3,8 @@
 # systemd-analyze; and the amd64 package's life cycle and sysvinit script run
 # for real in a throwaway root (tests/packages/throwaway_root.sh). Then the
 # static release archive's init scripts: the sysvinit script in a root that
-# holds only busybox, and the procd script through OpenWrt's rc.common.
+# holds only busybox, the procd script through OpenWrt's rc.common, and what
+# two OpenWrt sysupgrades keep of the install.
 set -euo pipefail
 source tests/lib.sh
 # dpkg-shlibdeps reads the dependencies of the armhf programs from armhf's own
@@ -77,7 +78,8 @@ done
 shellcheck -s sh packaging/dormix.init.sysv.in debian/dormix.postinst debian/dormix.postrm
 # procd scripts are run by bash or busybox ash through rc.common.
 shellcheck -s bash -e SC2034,SC2154 packaging/dormix.init.procd.in
-shellcheck -x tests/packages/busybox_init_test.sh tests/procd/procd_test.sh
+shellcheck -x tests/packages/busybox_init_test.sh tests/packages/sysupgrade_test.sh \
+  tests/procd/procd_test.sh
 
 # The unit as installed, rated without loading it.
 unit=$work/dormix.service
@@ -100,3 +102,4 @@ mkdir -p "$work/busybox-deb"
 bash tests/packages/busybox_init_test.sh "$archive" "$(ls "$work"/busybox-deb/busybox-static_*.deb)" \
   "$work/busybox"
 bash tests/procd/procd_test.sh "$archive" "$work/procd"
+bash tests/packages/sysupgrade_test.sh "$archive" "$work/sysupgrade"

@@ -39,7 +39,8 @@ release=build/release
 rm -rf "$release"
 packaging/release.sh "$release" >/dev/null
 version=$(sed -n 's/^project(dormix VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
-expected="opt/dormix/etc/settings.sample opt/dormix/init/procd/dormix opt/dormix/init/sysvinit/dormix
+expected="opt/dormix/etc/settings.sample opt/dormix/init/procd/dormix opt/dormix/init/procd/dormix.keep
+opt/dormix/init/procd/dormix.ntp-hotplug opt/dormix/init/sysvinit/dormix
 opt/dormix/man/man5/dormix-settings.5 opt/dormix/man/man8/dormix-check.8
 opt/dormix/man/man8/dormix-web.8 opt/dormix/man/man8/dormix.8
 opt/dormix/sbin/dormix opt/dormix/sbin/dormix-check opt/dormix/www/cgi-bin/dormix-web"

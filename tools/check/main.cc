@@ -11,6 +11,7 @@
 #include "daemon/time_zone.h"
 #include "datetime/date_time.h"
 #include "settings/settings.h"
+#include "tools/check/clock_wait.h"
 #include "tools/check/field_mode.h"
 #include "tools/check/init_gate.h"
 #include "tools/check/output.h"
@@ -41,8 +42,8 @@ constexpr const char* USAGE =
     "  --enabled      for init scripts: exit 0 when MOD_DORMIX_ENABLED reads\n"
     "                 non-zero as the daemon reads it, 1 when it reads 0\n"
     "  --wait-for-clock SECONDS  for init scripts: wait up to SECONDS for the\n"
-    "                 kernel to report the clock synchronised, then run PROGRAM\n"
-    "                 (or exit 0 when synchronised, 1 when not)\n"
+    "                 clock to be set (NTP hotplug event, kernel synchronised,\n"
+    "                 or a step), then run PROGRAM (or exit 0 when set, 1 when not)\n"
     "Exit status: 0 no warnings, 1 warnings, 2 unusable file or wrong usage.\n";
 
 struct options {

@@ -4,7 +4,14 @@
 # (adjtimex ADJ_STATUS, through clock_status.c). Unsynchronised,
 # it waits out its bound on the monotonic clock, then reports so (status 1)
 # or runs the program it was given in its own place; synchronised, it
-# returns at once with status 0. Reports one line:
+# returns at once with status 0. Then real NTP clients set a clock that is an
+# hour off against a responder on the guest's own loopback (ntp_responder.c):
+# busybox ntpd as OpenWrt's sysntpd runs it, with the archives' hotplug
+# handler behind a stand-in for OpenWrt's ntpd-hotplug; busybox "ntpd -q";
+# and "date -s". Each must end the wait well before its bound, naming the
+# sign in its verdict; the time from the step (or from the hotplug event, for
+# ntpd with a clock already right) to the program's start is a figure, not a
+# pass mark (the goal is 2 s). Reports one line:
 #   @@dormix-vm check clock_wait pass|fail DETAILS
 check=/dormix/bin/dormix-check
 problems=""
@@ -75,6 +82,120 @@ set_unsync 0
 
 figures="unsynced bound 2 s: status 1 after $unsynced_ms ms; bound 1 s then exec after $exec_ms ms;"
 figures="$figures synced during the wait: status 0 after $late_ms ms; synced: status 0 after $synced_ms ms"
+
+# The NTP clients. The guest's loopback carries the only packets.
+ifconfig lo 127.0.0.1 up || problem "cannot bring up the loopback"
+clock_started_s=$(date +%s)
+clock_started_ms=$(/dormix/checks/clock_status now)
+mkdir -p /etc/hotplug.d/ntp /usr/sbin /var/state
+cp /dormix/checks/dormix.ntp-hotplug /etc/hotplug.d/ntp/25-dormix || problem "cannot install the hotplug handler"
+# What OpenWrt's ntpd-hotplug and hotplug-call do: only the stratum event
+# goes on, to every ntp handler, sourced with ACTION set. It notes when.
+# shellcheck disable=SC2016 # the script's own expansions
+printf '%s\n' '#!/bin/sh' '[ "$1" = stratum ] || exit 0' \
+  '/dormix/checks/clock_status now >/tmp/event.ms' 'export ACTION="$1"' \
+  'for handler in /etc/hotplug.d/ntp/*; do . "$handler"; done' >/usr/sbin/ntpd-hotplug
+chmod 755 /usr/sbin/ntpd-hotplug
+ntpd=/dormix/checks/ntpd
+
+# until_seen WHAT COMMAND...: polls COMMAND until it succeeds (60 s at most).
+until_seen() {
+  what=$1
+  shift
+  tries=600
+  until "$@"; do
+    tries=$((tries - 1))
+    [ "$tries" -gt 0 ] || { problem "$what: not seen in 60 s"; return 1; }
+    sleep 0.1
+  done
+}
+has_timerfd() {
+  for fd in "/proc/$1/fd"/*; do
+    [ "$(readlink "$fd")" = "anon_inode:[timerfd]" ] && return 0
+  done
+  return 1
+}
+# start_wait: a fresh boot's state (no mark, kernel unsynchronised), a
+# watcher that notes the step, and the checker waiting with a program that
+# notes its start.
+start_wait() {
+  rm -f /var/state/dormix-ntp-synced /tmp/event.ms /tmp/step.ms /tmp/started.ms
+  set_unsync 1
+  /dormix/checks/clock_status watch-step >/tmp/step.ms &
+  watcher=$!
+  "$check" --wait-for-clock 120 /dormix/checks/clock_status now >/tmp/started.ms 2>/tmp/verdict &
+  waiting=$!
+  until_seen "the step watcher" grep -qs watching /tmp/step.ms
+  until_seen "the checker's step timer" has_timerfd "$waiting"
+}
+# end_wait NAME VERDICT FROM_FILE: the checker's status and verdict, and the
+# time from the event noted in FROM_FILE to the program's start, as a figure.
+end_wait() {
+  wait "$waiting"
+  status=$?
+  kill "$watcher" 2>/dev/null
+  wait "$watcher" 2>/dev/null
+  [ "$status" -eq 0 ] || problem "$1: status $status $(cat /tmp/verdict)"
+  grep -q "$2" /tmp/verdict || problem "$1: verdict $(cat /tmp/verdict)"
+  event=$(grep -x '[0-9][0-9]*' "$3" 2>/dev/null)
+  started=$(cat /tmp/started.ms 2>/dev/null)
+  if [ -n "$event" ] && [ -n "$started" ]; then
+    figures="$figures; $1: $((started - event)) ms"
+  else
+    problem "$1: no time of the event ($3) or of the program's start"
+  fi
+}
+stop_process() {
+  kill "$1" 2>/dev/null
+  wait "$1" 2>/dev/null
+}
+
+# busybox ntpd as sysntpd starts it, an hour behind: it steps the clock.
+/dormix/checks/ntp_responder 3600 &
+responder=$!
+start_wait
+"$ntpd" -n -N -S /usr/sbin/ntpd-hotplug -p 127.0.0.1 >/tmp/ntpd.log 2>&1 &
+client=$!
+end_wait "sysntpd's ntpd, step to start" "it was stepped during the wait" /tmp/step.ms
+stop_process "$client"
+stop_process "$responder"
+
+# The same with the clock already right: no step, the stratum event's mark.
+/dormix/checks/ntp_responder 0 &
+responder=$!
+start_wait
+"$ntpd" -n -N -S /usr/sbin/ntpd-hotplug -p 127.0.0.1 >/tmp/ntpd.log 2>&1 &
+client=$!
+end_wait "sysntpd's ntpd, hotplug to start" "the NTP client reported it" /tmp/event.ms
+stop_process "$client"
+stop_process "$responder"
+# A later wait in the same boot (a restart) ends at once on the mark.
+timed_wait 60 /tmp/marked.out
+grep -q 'the NTP client reported it (waited 0.000 s)' /tmp/marked.out ||
+  problem "marked: $(cat /tmp/marked.out)"
+# A mark of another boot does not count.
+set_unsync 1
+echo 00000000-0000-0000-0000-000000000000 >/var/state/dormix-ntp-synced
+timed_wait 1 /tmp/stale.out
+[ "$status" -eq 1 ] || problem "a stale mark ended the wait: $(cat /tmp/stale.out)"
+
+# busybox ntpd -q, once, an hour behind.
+/dormix/checks/ntp_responder 3600 &
+responder=$!
+start_wait
+"$ntpd" -n -q -p 127.0.0.1 >/tmp/ntpd.log 2>&1 || problem "ntpd -q: $(cat /tmp/ntpd.log)"
+end_wait "ntpd -q, step to start" "it was stepped during the wait" /tmp/step.ms
+stop_process "$responder"
+
+# date -s, an hour ahead.
+start_wait
+date -s "@$(($(date +%s) + 3600))" >/dev/null || problem "date -s failed"
+end_wait "date -s, step to start" "it was stepped during the wait" /tmp/step.ms
+
+# Back to the clock this check found, for what runs after it.
+now_ms=$(/dormix/checks/clock_status now)
+date -s "@$((clock_started_s + (now_ms - clock_started_ms) / 1000))" >/dev/null
+set_unsync 0
 if [ -z "$problems" ]; then
   echo "@@dormix-vm check clock_wait pass $figures"
 else
