@@ -362,6 +362,7 @@ static const struct of_device_id dormix_gpio_of_match[] = {
 	{ .compatible = "dormix,gpio" },
 	{ }
 };
+
 /*
  * The alias loads the module for such a node. A cross build whose modpost
  * was built for a host of another word size cannot read the table: it

@@ -8,7 +8,8 @@
 # kbuild moved beside the headers under usr/src (their scripts and tools
 # links follow it), and that usr/src is bind-mounted over /usr/src in a
 # private mount namespace, where the headers' Makefiles expect it. Fails on
-# any compiler or modpost warning. Prints the time the builds took.
+# any compiler or modpost warning. Leaves the modules, without their
+# debugging sections, in OUT_DIR, and prints their sizes and build time.
 # Usage: tests/armvm/modules.sh CACHE_DIR armhf|arm64|amd64 OUT_DIR
 set -euo pipefail
 options=()
@@ -78,6 +79,8 @@ for module in "$source_dir/kernel/dormix_gpio" "$here/testchip"; do
     echo "modules: $name built with warnings for $release" >&2
     exit 1
   fi
-  cp "$out/build-$name"/*.ko "$out/"
+  # The guests load them without their debugging sections.
+  "${cross}strip" --strip-debug -o "$out/$(basename "$out/build-$name"/*.ko)" "$out/build-$name"/*.ko
 done
-echo "modules: built for $release in $((SECONDS - started)) s: $(cd "$out" && ls -- *.ko | tr '\n' ' ')"
+sizes=$(cd "$out" && stat -c '%n %s bytes' -- *.ko | paste -sd, | sed 's/,/, /g')
+echo "modules: built for $release in $((SECONDS - started)) s: $sizes (debugging sections stripped)"

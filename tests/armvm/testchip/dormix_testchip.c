@@ -3,10 +3,10 @@
  * dormix_testchip: a test-only gpiochip, labelled "dormix-testchip", of
  * four input lines whose levels a test sets through the attribute "levels"
  * of its platform device (/sys/devices/platform/dormix-testchip/levels):
- * one '0' or '1' per line, from line 0 on. Each line has an interrupt that
- * fires on every change of level while it is enabled, and that may be
- * armed for wakeup, so that dormix_gpio reaches these lines through the
- * ordinary GPIO consumer API just as it reaches a board's.
+ * one '0' or '1' per line, from line 0 on. Lines 0 to 2 have an interrupt
+ * that fires on every change of level while it is enabled, and that may be
+ * armed for wakeup; line 3 has none. dormix_gpio reaches these lines
+ * through the ordinary GPIO consumer API, just as it reaches a board's.
  */
 
 #include <linux/bitmap.h>
@@ -51,6 +51,8 @@ static int testchip_to_irq(struct gpio_chip *gc, unsigned int offset)
 {
 	struct testchip *chip = gpiochip_get_data(gc);
 
+	if (offset == TESTCHIP_LINES - 1)
+		return -ENXIO;
 	return irq_create_mapping(chip->domain, offset) ?: -ENXIO;
 }
 
