@@ -77,8 +77,9 @@ struct dormix_gpio {
 	struct device *dev;
 	struct miscdevice misc;
 	struct dormix_gpio_input inputs[DORMIX_GPIO_INPUTS];
-	struct mutex lock;		/* armed and the inputs' irq and wake */
+	struct mutex lock;		/* armed, removed, the inputs' irq and wake */
 	bool armed;
+	bool removed;
 	atomic_t woken_by;
 	struct notifier_block pm_nb;
 };
@@ -270,7 +271,9 @@ static ssize_t wake_store(struct device *dev, struct device_attribute *attr,
 	if (ret)
 		return ret;
 	mutex_lock(&gpio->lock);
-	if (arm)
+	if (gpio->removed)
+		ret = -ENODEV;
+	else if (arm)
 		ret = dormix_gpio_arm(gpio);
 	else
 		dormix_gpio_disarm(gpio);
@@ -348,10 +351,12 @@ static int dormix_gpio_remove(struct platform_device *pdev)
 	struct dormix_gpio *gpio = platform_get_drvdata(pdev);
 
 	unregister_pm_notifier(&gpio->pm_nb);
-	misc_deregister(&gpio->misc);
+	/* No edge may notify the misc device once it is gone. */
 	mutex_lock(&gpio->lock);
 	dormix_gpio_disarm(gpio);
+	gpio->removed = true;
 	mutex_unlock(&gpio->lock);
+	misc_deregister(&gpio->misc);
 	device_set_wakeup_capable(&pdev->dev, false);
 	/* Files still open keep the state, and the lines, until closed. */
 	kref_put(&gpio->ref, dormix_gpio_release_state);
