@@ -29,8 +29,9 @@ case $arch in
 esac
 image_dir=$("$here/image.sh" "$cache_root" "$arch")
 # e.g. "linux-image-6.1.0-50-armmp-lpae:armhf=6.1.176-1" -> 6.1.0-50 6.1.176-1
-read -r abi version < <(sed -n "s/^linux-image-\(.*\)-$flavour\(:$arch\)\{0,1\}=\(.*\)\$/\1 \3/p" \
-  "$image_dir/versions")
+kernel=$(sed -n "s/^linux-image-\(.*\)-$flavour\(:$arch\)\{0,1\}=\(.*\)\$/\1 \3/p" "$image_dir/versions")
+[[ -n $kernel ]] || { echo "modules: no kernel named in $image_dir/versions" >&2; exit 1; }
+read -r abi version <<<"$kernel"
 series=${abi%.*}
 kbuild_version=$(apt-cache policy "linux-kbuild-$series" | sed -n 's/^  Candidate: //p')
 [[ -n $kbuild_version && $kbuild_version != "(none)" ]] ||
@@ -69,6 +70,7 @@ for module in "$source_dir/kernel/dormix_gpio" "$here/testchip"; do
   name=$(basename "$module")
   rm -rf "$out/build-$name"
   cp -r "$module" "$out/build-$name"
+  # shellcheck disable=SC2016 # expanded by the inner shell
   unshare -m --propagation private sh -c \
     'mount --bind "$1" /usr/src && shift && exec make -s -j2 "$@"' modules \
     "$tree/usr/src" -C "/usr/src/linux-headers-$release" M="$out/build-$name" \
