@@ -2,7 +2,7 @@
 # Boots a test guest of one architecture (armhf: ARMv7 under
 # qemu-system-arm; arm64: AArch64 under qemu-system-aarch64; amd64: x86-64
 # under qemu-system-x86_64) with a glibc build's simulator and unit test programs, a static dormix-check for the
-# checks in tests/armvm/checks/, and the daemons named; then judges what it
+# checks in tests/armvm/checks/, the kernel modules in BUILD_DIR/modules, and the daemons named; then judges what it
 # reports: every check, every unit test program and, for every daemon,
 # every scenario must pass, none skipped.
 # Usage: tests/armvm/run.sh CACHE_DIR armhf|arm64|amd64 BUILD_DIR CHECKER DAEMON_NAME=PATH...
