@@ -436,42 +436,42 @@ static int dormix_gpio_parse_line(int n, const char *text,
 	static const char active_low[] = ":active-low";
 	struct dormix_gpio_chip_query query = { };
 	unsigned int offset;
-	char *spec, *colon;
+	char *value, *colon;
 	size_t len;
 	int ret;
 
-	spec = kstrdup(text, GFP_KERNEL);
-	if (!spec)
+	value = kstrdup(text, GFP_KERNEL);
+	if (!value)
 		return -ENOMEM;
-	len = strlen(spec);
+	len = strlen(value);
 	entry->flags = GPIO_ACTIVE_HIGH;
 	if (len > strlen(active_low) &&
-	    !strcmp(spec + len - strlen(active_low), active_low)) {
-		spec[len - strlen(active_low)] = '\0';
+	    !strcmp(value + len - strlen(active_low), active_low)) {
+		value[len - strlen(active_low)] = '\0';
 		entry->flags = GPIO_ACTIVE_LOW;
 	}
-	colon = strrchr(spec, ':');
+	colon = strrchr(value, ':');
 	ret = -EINVAL;
-	if (!colon || colon == spec || kstrtouint(colon + 1, 10, &offset)) {
+	if (!colon || colon == value || kstrtouint(colon + 1, 10, &offset)) {
 		pr_err("input%d=%s: not CHIP:OFFSET[:active-low]\n", n, text);
 		goto out;
 	}
 	*colon = '\0';
-	query.chip = spec;
+	query.chip = value;
 	gpiochip_find(&query, dormix_gpio_match_chip);
 	if (!query.by_label && query.by_name > 1) {
 		pr_err("input%d=%s: several chips answer to %s, give its label\n",
-		       n, text, spec);
+		       n, text, value);
 		goto out;
 	}
 	ret = -ENODEV;
 	if (!query.label) {
-		pr_err("input%d=%s: no gpiochip %s\n", n, text, spec);
+		pr_err("input%d=%s: no gpiochip %s\n", n, text, value);
 		goto out;
 	}
 	ret = -EINVAL;
 	if (offset >= query.ngpio) {
-		pr_err("input%d=%s: %s has %u lines\n", n, text, spec,
+		pr_err("input%d=%s: %s has %u lines\n", n, text, value,
 		       query.ngpio);
 		goto out;
 	}
@@ -483,7 +483,7 @@ static int dormix_gpio_parse_line(int n, const char *text,
 	ret = 0;
 out:
 	kfree(query.label);
-	kfree(spec);
+	kfree(value);
 	return ret;
 }
 
