@@ -2,7 +2,7 @@
 # Boots a test guest of one architecture (armhf: ARMv7 under
 # qemu-system-arm; arm64: AArch64 under qemu-system-aarch64; amd64: x86-64
 # under qemu-system-x86_64) with a glibc build's simulator and unit test programs, a static dormix-check for the
-# checks in tests/armvm/checks/, and the daemons named; then judges what it
+# checks in tests/armvm/checks/, the kernel modules in BUILD_DIR/modules, and the daemons named; then judges what it
 # reports: every check, every unit test program and, for every daemon,
 # every scenario must pass, none skipped.
 # Usage: tests/armvm/run.sh CACHE_DIR armhf|arm64|amd64 BUILD_DIR CHECKER DAEMON_NAME=PATH...
@@ -46,8 +46,11 @@ printf 'root:x:0:0:root:/root:/bin/sh\nnobody:x:65534:65534:nobody:/nonexistent:
   >"$payload/etc/passwd"
 printf 'root:x:0:\nnogroup:x:65534:\n' >"$payload/etc/group"
 printf 'passwd: files\ngroup: files\n' >"$payload/etc/nsswitch.conf"
-install -m 755 "$build/simulator/dormix-sim" "$build/tests/unit/command_probe" "$checker" \
-  "$payload/dormix/bin/"
+install -m 755 "$build/simulator/dormix-sim" "$build/tests/unit/command_probe" \
+  "$build/tests/unit/binary_input_probe" "$checker" "$payload/dormix/bin/"
+# Kernel modules for this guest's kernel: tests/armvm/modules.sh CACHE_DIR ARCH BUILD_DIR/modules.
+mkdir -p "$payload/dormix/modules"
+cp "$build"/modules/*.ko "$payload/dormix/modules/"
 cp "$source_dir"/simulator/scenarios/*.scn "$payload/dormix/scenarios/"
 for script in "$here"/checks/*.sh; do
   if [[ -f $script ]]; then install -m 644 "$script" "$payload/dormix/checks/"; fi

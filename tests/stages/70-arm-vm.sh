@@ -7,9 +7,10 @@
 # (qemu-system-x86_64) the x86-64 static one, which ignores the faked
 # clock's LD_PRELOAD. Each guest also runs its glibc build's unit test
 # programs and the checks of tests/armvm/checks/ against its static
-# dormix-check. Unlike qemu-user, a guest's kernel answers the GPIO requests
-# through FUSE, and the wall-clock scenarios set the guest's own clock
-# (dormix-sim --guest-clock).
+# dormix-check, among them the GPIO driver's (kernel/dormix_gpio), built
+# for each guest's kernel. Unlike qemu-user, a guest's kernel answers the
+# simulator's GPIO requests through FUSE, and the wall-clock scenarios set
+# the guest's own clock (dormix-sim --guest-clock).
 set -euo pipefail
 source tests/lib.sh
 # The guests' packages are fetched from the armhf, arm64 and amd64 lists.
@@ -17,7 +18,7 @@ need_foreign_architecture armhf armel arm64
 need_packages g++-arm-linux-gnueabihf g++-arm-linux-gnueabi g++-aarch64-linux-gnu \
   libc6-dev-armhf-cross libc6-dev-arm64-cross googletest musl-dev musl-tools musl-dev:armhf \
   musl-dev:armel musl-dev:arm64 qemu-system-arm qemu-system-x86 cpio pkg-config fuse3 \
-  libfuse3-dev
+  libfuse3-dev libelf1
 
 # libfuse3 of each ARM architecture for its simulator, unpacked beside the
 # build rather than installed (tests/lib.sh unpack_packages).
@@ -31,9 +32,15 @@ for preset in default x86-64-static armhf-static armel-static arm64-static; do
   cmake --build --preset "$preset" -j2
 done
 
+cache=${DORMIX_ARM_VM_CACHE:-/var/cache/dormix-arm-vm}
+# The GPIO driver and the test lines it reads in the guests, built against
+# each guest's own kernel.
+tests/armvm/modules.sh "$cache" armhf build/armhf/modules
+tests/armvm/modules.sh "$cache" arm64 build/arm64/modules
+tests/armvm/modules.sh "$cache" amd64 build/default/modules
+
 # The guests run at the same time: most of their time is spent waiting on
 # the scenarios' timelines. Each one's report follows when all are done.
-cache=${DORMIX_ARM_VM_CACHE:-/var/cache/dormix-arm-vm}
 guests=()
 run_guest() { # ARCH BUILD_DIR STATIC_BUILD_DIR DAEMON_NAME=PATH...
   tests/armvm/run.sh "$cache" "$1" "$2" "$3/tools/check/dormix-check" "${@:4}" \
