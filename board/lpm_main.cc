@@ -1,0 +1,241 @@
+// dormix-lpm: the low-power tool the daemon runs as /usr/sbin/lpm, on boards
+// whose firmware has none. The kernel's side of lpm_system lives here.
+#include <errno.h>
+#include <fcntl.h>
+#include <libgen.h>
+#include <linux/rtc.h>
+#include <poll.h>
+#include <signal.h>
+#include <stdio.h>
+#include <string.h>
+#include <sys/ioctl.h>
+#include <sys/reboot.h>
+#include <sys/timerfd.h>
+#include <sys/wait.h>
+#include <syslog.h>
+#include <time.h>
+#include <unistd.h>
+
+#include "board/gpio_sysfs.h"
+#include "board/lpm_config.h"
+#include "board/lpm_run.h"
+
+namespace {
+
+volatile sig_atomic_t stop_signal = 0;
+
+void note_stop_signal(int number) { stop_signal = number; }
+
+// The RTC's broken-down time is UTC on Linux; timegm and gmtime_r convert.
+int64_t rtc_seconds(const rtc_time& time) {
+  struct tm broken {};
+  broken.tm_sec = time.tm_sec;
+  broken.tm_min = time.tm_min;
+  broken.tm_hour = time.tm_hour;
+  broken.tm_mday = time.tm_mday;
+  broken.tm_mon = time.tm_mon;
+  broken.tm_year = time.tm_year;
+  return timegm(&broken);
+}
+
+rtc_time rtc_broken_down(int64_t seconds) {
+  const time_t when = static_cast<time_t>(seconds);
+  struct tm broken {};
+  gmtime_r(&when, &broken);
+  rtc_time time{};
+  time.tm_sec = broken.tm_sec;
+  time.tm_min = broken.tm_min;
+  time.tm_hour = broken.tm_hour;
+  time.tm_mday = broken.tm_mday;
+  time.tm_mon = broken.tm_mon;
+  time.tm_year = broken.tm_year;
+  time.tm_wday = -1;
+  time.tm_yday = -1;
+  time.tm_isdst = -1;
+  return time;
+}
+
+int rtc_set_alarm(void*, const char* device, uint32_t seconds, int64_t* alarm) {
+  const int fd = open(device, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return -1;
+  rtc_time now{};
+  int result = ioctl(fd, RTC_RD_TIME, &now);
+  if (result == 0) {
+    *alarm = rtc_seconds(now) + seconds;
+    rtc_wkalrm wake{};
+    wake.enabled = 1;
+    wake.time = rtc_broken_down(*alarm);
+    result = ioctl(fd, RTC_WKALM_SET, &wake);
+  }
+  const int error = errno;
+  close(fd);
+  errno = error;
+  return result == 0 ? 0 : -1;
+}
+
+int rtc_read_alarm(void*, const char* device, int64_t* alarm, bool* enabled) {
+  const int fd = open(device, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return -1;
+  rtc_wkalrm wake{};
+  const int result = ioctl(fd, RTC_WKALM_RD, &wake);
+  const int error = errno;
+  close(fd);
+  errno = error;
+  if (result != 0) return -1;
+  *alarm = rtc_seconds(wake.time);
+  *enabled = wake.enabled != 0;
+  return 0;
+}
+
+int64_t rtc_now(void*, const char* device) {
+  const int fd = open(device, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return -1;
+  rtc_time now{};
+  const int result = ioctl(fd, RTC_RD_TIME, &now);
+  close(fd);
+  return result == 0 ? rtc_seconds(now) : -1;
+}
+
+void rtc_disarm(void*, const char* device) {
+  const int fd = open(device, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return;
+  ioctl(fd, RTC_AIE_OFF, 0);
+  close(fd);
+}
+
+int read_text(void*, const char* path, char* out, size_t size) {
+  const int fd = open(path, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return -1;
+  const ssize_t length = read(fd, out, size - 1);
+  const int error = errno;
+  close(fd);
+  errno = error;
+  if (length < 0) return -1;
+  out[length] = '\0';
+  return 0;
+}
+
+int write_text(void*, const char* path, const char* text) {
+  const int fd = open(path, O_WRONLY | O_CLOEXEC);
+  if (fd < 0) return -1;
+  const size_t length = strlen(text);
+  const ssize_t written = write(fd, text, length);
+  const int error = errno;
+  close(fd);
+  errno = error;
+  return written == static_cast<ssize_t>(length) ? 0 : -1;
+}
+
+// A change on an armed input shows as a sysfs notification on woken_by:
+// poll() reports POLLPRI after the attribute has been read once.
+soft_wake wait_soft(void*, bool timed, uint32_t seconds, bool inputs) {
+  pollfd watched[2];
+  int count = 0;
+  int timer = -1;
+  if (timed) {
+    timer = timerfd_create(CLOCK_BOOTTIME, TFD_CLOEXEC);
+    itimerspec due{};
+    due.it_value.tv_sec = static_cast<time_t>(seconds);
+    if (timer < 0 || timerfd_settime(timer, 0, &due, nullptr) != 0) return soft_wake::failed;
+    watched[count++] = pollfd{timer, POLLIN, 0};
+  }
+  int woken_by = -1;
+  if (inputs) {
+    woken_by = open(GPIO_WOKEN_BY_PATH, O_RDONLY | O_CLOEXEC);
+    char text[16];
+    if (woken_by < 0 || read(woken_by, text, sizeof text) < 0) return soft_wake::failed;
+    watched[count++] = pollfd{woken_by, POLLPRI | POLLERR, 0};
+  }
+  soft_wake wake = soft_wake::failed;
+  while (wake == soft_wake::failed) {
+    if (stop_signal != 0) {
+      wake = soft_wake::signal;
+    } else if (poll(watched, static_cast<nfds_t>(count), -1) < 0) {
+      if (errno != EINTR) break;
+    } else if (timer >= 0 && (watched[0].revents & POLLIN) != 0) {
+      wake = soft_wake::timer;
+    } else if (woken_by >= 0) {
+      wake = soft_wake::input;
+    }
+  }
+  const int error = errno;
+  if (timer >= 0) close(timer);
+  if (woken_by >= 0) close(woken_by);
+  errno = error;
+  return wake;
+}
+
+int run_hook(void*, const char* path, const char* phase) {
+  const pid_t child = fork();
+  if (child < 0) return -1;
+  if (child == 0) {
+    execl(path, path, phase, static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  int status = 0;
+  while (waitpid(child, &status, 0) < 0) {
+    if (errno != EINTR) return -1;
+  }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+int power_off(void*, const char* command) {
+  sync();
+  if (command[0] != '\0') {
+    execl(command, command, static_cast<char*>(nullptr));
+    return -1;
+  }
+  return reboot(RB_POWER_OFF);
+}
+
+int64_t clock_ms(clockid_t clock) {
+  timespec now{};
+  clock_gettime(clock, &now);
+  return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+int64_t boottime_ms(void*) { return clock_ms(CLOCK_BOOTTIME); }
+int64_t monotonic_ms(void*) { return clock_ms(CLOCK_MONOTONIC); }
+
+// The daemon sends stderr to /dev/null and ignores the exit status, so
+// every failure goes to syslog too.
+void log_line(void*, int priority, const char* text) {
+  syslog(priority, "%s", text);
+  if (priority <= LOG_ERR) fprintf(stderr, "lpm: %s\n", text);
+}
+
+lpm_system kernel_system() {
+  return lpm_system{nullptr,   rtc_set_alarm, rtc_read_alarm, rtc_now,      rtc_disarm,
+                    read_text, write_text,    wait_soft,      run_hook,     power_off,
+                    boottime_ms, monotonic_ms, log_line};
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  openlog(basename(argv[0]), LOG_PID | LOG_NDELAY, LOG_DAEMON);
+  char error[256];
+  lpm_request request{};
+  if (!parse_lpm_arguments(argc, argv, &request, error, sizeof error)) {
+    syslog(LOG_ERR, "not entered: %s", error);
+    fprintf(stderr, "lpm: %s\nusage: lpm -b | -i SECONDS | -b -i SECONDS\n", error);
+    return LPM_EXIT_USAGE;
+  }
+  lpm_config config = default_lpm_config();
+  FILE* file = fopen(LPM_CONFIG_PATH, "re");
+  if (file != nullptr) {
+    const bool usable = read_lpm_config(file, &config, error, sizeof error);
+    fclose(file);
+    if (!usable) {
+      syslog(LOG_ERR, "not entered: %s:%s", LPM_CONFIG_PATH, error);
+      fprintf(stderr, "lpm: %s:%s\n", LPM_CONFIG_PATH, error);
+      return LPM_EXIT_CONFIG;
+    }
+  }
+  struct sigaction stop {};
+  stop.sa_handler = note_stop_signal;
+  sigaction(SIGTERM, &stop, nullptr);
+  sigaction(SIGINT, &stop, nullptr);
+  sigaction(SIGQUIT, &stop, nullptr);
+  return run_lpm(request, config, kernel_system());
+}
