@@ -1,5 +1,6 @@
 #include "board/lpm_config.h"
 
+#include <stdio.h>
 #include <string.h>
 
 namespace {
@@ -103,25 +104,26 @@ bool apply_lpm_config_line(const char* line, lpm_config* config, char* error, si
   return false;
 }
 
-bool read_lpm_config(FILE* file, lpm_config* config, char* error, size_t error_size) {
+bool read_lpm_config(const char* text, lpm_config* config, char* error, size_t error_size) {
   *config = default_lpm_config();
-  char line[LINE_SIZE];
   int number = 0;
-  while (fgets(line, sizeof line, file) != nullptr) {
+  for (const char* start = text; *start != '\0';) {
     ++number;
-    char reason[192];
-    if (strchr(line, '\n') == nullptr && !feof(file)) {
-      snprintf(error, error_size, "%d: line longer than %d characters", number, LINE_SIZE - 2);
+    const size_t length = strcspn(start, "\n");
+    char line[LINE_SIZE];
+    if (length >= sizeof line) {
+      snprintf(error, error_size, "%d: line longer than %zu characters", number, sizeof line - 1);
       return false;
     }
+    memcpy(line, start, length);
+    line[length] = '\0';
+    char reason[192];
     if (!apply_lpm_config_line(line, config, reason, sizeof reason)) {
       snprintf(error, error_size, "%d: %s", number, reason);
       return false;
     }
-  }
-  if (ferror(file) != 0) {
-    snprintf(error, error_size, "read error");
-    return false;
+    start += length;
+    if (*start == '\n') ++start;
   }
   return true;
 }

@@ -2,7 +2,6 @@
 #pragma once
 
 #include <stddef.h>
-#include <stdio.h>
 
 inline constexpr const char* LPM_CONFIG_PATH = "/opt/dormix/etc/lpm";
 inline constexpr const char* LPM_DEFAULT_RTC = "/dev/rtc0";
@@ -27,9 +26,12 @@ lpm_config default_lpm_config();
 /// is not an absolute path, or a hook too many.
 bool apply_lpm_config_line(const char* line, lpm_config* config, char* error, size_t error_size);
 
-/// Reads a whole file over default_lpm_config(). On the first bad line,
-/// returns false with "LINE: reason" in error.
-bool read_lpm_config(FILE* file, lpm_config* config, char* error, size_t error_size);
+/// The largest configuration file read.
+inline constexpr size_t LPM_CONFIG_MAX = 2048;
+
+/// Reads a whole file's text over default_lpm_config(). On the first bad
+/// line, returns false with "LINE: reason" in error.
+bool read_lpm_config(const char* text, lpm_config* config, char* error, size_t error_size);
 
 /// The method's name as the file spells it.
 const char* lpm_method_name(lpm_method method);

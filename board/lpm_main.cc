@@ -3,14 +3,15 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <libgen.h>
-#include <linux/rtc.h>
 #include <poll.h>
 #include <signal.h>
 #include <stdio.h>
 #include <string.h>
 #include <sys/ioctl.h>
 #include <sys/reboot.h>
+#include <sys/socket.h>
 #include <sys/timerfd.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <syslog.h>
 #include <time.h>
@@ -19,6 +20,7 @@
 #include "board/gpio_sysfs.h"
 #include "board/lpm_config.h"
 #include "board/lpm_run.h"
+#include "board/rtc_abi.h"
 
 namespace {
 
@@ -27,7 +29,7 @@ volatile sig_atomic_t stop_signal = 0;
 void note_stop_signal(int number) { stop_signal = number; }
 
 // The RTC's broken-down time is UTC on Linux; timegm and gmtime_r convert.
-int64_t rtc_seconds(const rtc_time& time) {
+int64_t rtc_seconds(const rtc_clock_time& time) {
   struct tm broken {};
   broken.tm_sec = time.tm_sec;
   broken.tm_min = time.tm_min;
@@ -38,11 +40,11 @@ int64_t rtc_seconds(const rtc_time& time) {
   return timegm(&broken);
 }
 
-rtc_time rtc_broken_down(int64_t seconds) {
+rtc_clock_time rtc_broken_down(int64_t seconds) {
   const time_t when = static_cast<time_t>(seconds);
   struct tm broken {};
   gmtime_r(&when, &broken);
-  rtc_time time{};
+  rtc_clock_time time{};
   time.tm_sec = broken.tm_sec;
   time.tm_min = broken.tm_min;
   time.tm_hour = broken.tm_hour;
@@ -58,14 +60,14 @@ rtc_time rtc_broken_down(int64_t seconds) {
 int rtc_set_alarm(void*, const char* device, uint32_t seconds, int64_t* alarm) {
   const int fd = open(device, O_RDONLY | O_CLOEXEC);
   if (fd < 0) return -1;
-  rtc_time now{};
-  int result = ioctl(fd, RTC_RD_TIME, &now);
+  rtc_clock_time now{};
+  int result = ioctl(fd, RTC_READ_TIME, &now);
   if (result == 0) {
     *alarm = rtc_seconds(now) + seconds;
-    rtc_wkalrm wake{};
+    rtc_wake_alarm wake{};
     wake.enabled = 1;
     wake.time = rtc_broken_down(*alarm);
-    result = ioctl(fd, RTC_WKALM_SET, &wake);
+    result = ioctl(fd, RTC_WAKE_ALARM_SET, &wake);
   }
   const int error = errno;
   close(fd);
@@ -76,8 +78,8 @@ int rtc_set_alarm(void*, const char* device, uint32_t seconds, int64_t* alarm) {
 int rtc_read_alarm(void*, const char* device, int64_t* alarm, bool* enabled) {
   const int fd = open(device, O_RDONLY | O_CLOEXEC);
   if (fd < 0) return -1;
-  rtc_wkalrm wake{};
-  const int result = ioctl(fd, RTC_WKALM_RD, &wake);
+  rtc_wake_alarm wake{};
+  const int result = ioctl(fd, RTC_WAKE_ALARM_READ, &wake);
   const int error = errno;
   close(fd);
   errno = error;
@@ -90,8 +92,8 @@ int rtc_read_alarm(void*, const char* device, int64_t* alarm, bool* enabled) {
 int64_t rtc_now(void*, const char* device) {
   const int fd = open(device, O_RDONLY | O_CLOEXEC);
   if (fd < 0) return -1;
-  rtc_time now{};
-  const int result = ioctl(fd, RTC_RD_TIME, &now);
+  rtc_clock_time now{};
+  const int result = ioctl(fd, RTC_READ_TIME, &now);
   close(fd);
   return result == 0 ? rtc_seconds(now) : -1;
 }
@@ -99,7 +101,7 @@ int64_t rtc_now(void*, const char* device) {
 void rtc_disarm(void*, const char* device) {
   const int fd = open(device, O_RDONLY | O_CLOEXEC);
   if (fd < 0) return;
-  ioctl(fd, RTC_AIE_OFF, 0);
+  ioctl(fd, RTC_ALARM_INTERRUPT_OFF, 0);
   close(fd);
 }
 
@@ -197,10 +199,31 @@ int64_t clock_ms(clockid_t clock) {
 int64_t boottime_ms(void*) { return clock_ms(CLOCK_BOOTTIME); }
 int64_t monotonic_ms(void*) { return clock_ms(CLOCK_MONOTONIC); }
 
+const char* log_ident = "lpm";
+
+// One datagram to the local syslog daemon, without a timestamp, which the
+// daemon then adds (RFC 3164). The C library's syslog() would bring its
+// time zone code along, a quarter of this program's size.
+void send_to_syslog(int priority, const char* text) {
+  char message[LPM_LOG_SIZE + 64];
+  const int length = snprintf(message, sizeof message, "<%d>%s[%d]: %s", LOG_DAEMON | priority,
+                              log_ident, static_cast<int>(getpid()), text);
+  const int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  if (fd < 0 || length < 0) return;
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  snprintf(address.sun_path, sizeof address.sun_path, "/dev/log");
+  const size_t size = static_cast<size_t>(length) < sizeof message ? static_cast<size_t>(length)
+                                                                     : sizeof message - 1;
+  sendto(fd, message, size, MSG_NOSIGNAL, reinterpret_cast<const sockaddr*>(&address),
+         sizeof address);
+  close(fd);
+}
+
 // The daemon sends stderr to /dev/null and ignores the exit status, so
 // every failure goes to syslog too.
 void log_line(void*, int priority, const char* text) {
-  syslog(priority, "%s", text);
+  send_to_syslog(priority, text);
   if (priority <= LOG_ERR) fprintf(stderr, "lpm: %s\n", text);
 }
 
@@ -213,22 +236,23 @@ lpm_system kernel_system() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  openlog(basename(argv[0]), LOG_PID | LOG_NDELAY, LOG_DAEMON);
+  log_ident = basename(argv[0]);
   char error[256];
   lpm_request request{};
   if (!parse_lpm_arguments(argc, argv, &request, error, sizeof error)) {
-    syslog(LOG_ERR, "not entered: %s", error);
+    char text[LPM_LOG_SIZE];
+    snprintf(text, sizeof text, "not entered: %s", error);
+    send_to_syslog(LOG_ERR, text);
     fprintf(stderr, "lpm: %s\nusage: lpm -b | -i SECONDS | -b -i SECONDS\n", error);
     return LPM_EXIT_USAGE;
   }
   lpm_config config = default_lpm_config();
-  FILE* file = fopen(LPM_CONFIG_PATH, "re");
-  if (file != nullptr) {
-    const bool usable = read_lpm_config(file, &config, error, sizeof error);
-    fclose(file);
-    if (!usable) {
-      syslog(LOG_ERR, "not entered: %s:%s", LPM_CONFIG_PATH, error);
-      fprintf(stderr, "lpm: %s:%s\n", LPM_CONFIG_PATH, error);
+  char text[LPM_CONFIG_MAX + 1];
+  if (read_text(nullptr, LPM_CONFIG_PATH, text, sizeof text) == 0) {
+    if (!read_lpm_config(text, &config, error, sizeof error)) {
+      char message[LPM_LOG_SIZE];
+      snprintf(message, sizeof message, "not entered: %s:%s", LPM_CONFIG_PATH, error);
+      log_line(nullptr, LOG_ERR, message);
       return LPM_EXIT_CONFIG;
     }
   }

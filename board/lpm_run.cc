@@ -250,10 +250,13 @@ const char* name_waking_source(int woken_by, bool alarm_passed, char* out, size_
 void format_utc(int64_t epoch, char* out, size_t size) {
   const time_t seconds = static_cast<time_t>(epoch);
   struct tm broken {};
-  if (gmtime_r(&seconds, &broken) == nullptr ||
-      strftime(out, size, "%Y-%m-%d %H:%M:%S UTC", &broken) == 0) {
+  if (gmtime_r(&seconds, &broken) == nullptr) {
     snprintf(out, size, "%lld", static_cast<long long>(epoch));
+    return;
   }
+  // By hand: strftime would bring the C library's time zone code along.
+  snprintf(out, size, "%04d-%02d-%02d %02d:%02d:%02d UTC", broken.tm_year + 1900,
+           broken.tm_mon + 1, broken.tm_mday, broken.tm_hour, broken.tm_min, broken.tm_sec);
 }
 
 int run_lpm(const lpm_request& request, const lpm_config& config, const lpm_system& system) {

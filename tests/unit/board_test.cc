@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <errno.h>
+#include <linux/rtc.h>
 #include <stdio.h>
 #include <string.h>
 #include <syslog.h>
@@ -16,6 +17,7 @@
 #include "board/lpm_config.h"
 #include "board/lpm_request.h"
 #include "board/lpm_run.h"
+#include "board/rtc_abi.h"
 #include "board/status_ports.h"
 #include "device/status.h"
 
@@ -87,23 +89,32 @@ TEST(LpmConfig, LinesOfTheFile) {
       {"hook=/1\nhook=/2\nhook=/3\nhook=/4\nhook=/5\nhook=/6\nhook=/7\nhook=/8\nhook=/9\n",
        "error: 9: more than 8 hooks"},
       {"rtc=/x", "suspend /x 0 -"},
+      {"rtc=/", "suspend / 0 -"},
+      {"method=soft\n#x\n\nhook=/y\n", "soft /dev/rtc0 1 -"},
+      {"hook=/long\nrtc=/" , "suspend / 1 -"},
   };
   for (const row& r : rows) {
-    FILE* file = fmemopen(const_cast<char*>(r.text), strlen(r.text), "r");
-    ASSERT_NE(file, nullptr);
     lpm_config config{};
     char error[256] = "";
     std::string result;
-    if (read_lpm_config(file, &config, error, sizeof error)) {
+    if (read_lpm_config(r.text, &config, error, sizeof error)) {
       result = std::string(lpm_method_name(config.method)) + " " + config.rtc + " " +
                std::to_string(config.hook_count) + " " +
                (config.poweroff_command[0] != '\0' ? config.poweroff_command : "-");
     } else {
       result = std::string("error: ") + error;
     }
-    fclose(file);
     EXPECT_EQ(result.substr(0, strlen(r.expected)), r.expected) << r.text;
   }
+}
+
+TEST(RtcInterface, MatchesTheKernelHeaders) {
+  EXPECT_EQ(RTC_ALARM_INTERRUPT_OFF, static_cast<unsigned long>(RTC_AIE_OFF));
+  EXPECT_EQ(RTC_READ_TIME, static_cast<unsigned long>(RTC_RD_TIME));
+  EXPECT_EQ(RTC_WAKE_ALARM_SET, static_cast<unsigned long>(RTC_WKALM_SET));
+  EXPECT_EQ(RTC_WAKE_ALARM_READ, static_cast<unsigned long>(RTC_WKALM_RD));
+  EXPECT_EQ(sizeof(rtc_wake_alarm), sizeof(rtc_wkalrm));
+  EXPECT_EQ(offsetof(rtc_wake_alarm, time), offsetof(rtc_wkalrm, time));
 }
 
 TEST(LpmConfig, OnlyPoweroffKeepsTheBoardDown) {
