@@ -6,7 +6,9 @@
 #include "daemon/time_of_day.h"
 #include "device/binary_input.h"
 #include "device/status.h"
+#include "board/lpm_config.h"
 #include "tools/check/lint.h"
+#include "tools/check/lpm_method_check.h"
 #include "tools/check/time_rule_firings.h"
 #include "tools/check/value_checks.h"
 
@@ -56,6 +58,8 @@ bool build_report(FILE* file, const check_request& request, check_report* report
   find_next_time_firing(report);
 
   check_values(report);
+  char lpm_config_text[LPM_CONFIG_MAX + 1];
+  check_lpm_method(report, read_lpm_config_text(lpm_config_text));
   check_daylight_saving(report);
   sort_warnings(&report->findings);
   return true;
