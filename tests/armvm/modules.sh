@@ -1,0 +1,83 @@
+#!/usr/bin/env bash
+# Builds the kernel modules a test guest loads, against the headers of that
+# guest's own kernel (the one tests/armvm/image.sh put into its image):
+# dormix_gpio from kernel/dormix_gpio and the test-only line provider
+# dormix_testchip from tests/armvm/testchip. Nothing is installed on this
+# machine: Debian's linux-headers-<abi>-<flavour>, -common and
+# linux-kbuild-<series> are unpacked into CACHE_DIR/kernel-headers/<key>,
+# kbuild moved beside the headers under usr/src (their scripts and tools
+# links follow it), and that usr/src is bind-mounted over /usr/src in a
+# private mount namespace, where the headers' Makefiles expect it. Fails on
+# any compiler or modpost warning. Prints the time the builds took.
+# Usage: tests/armvm/modules.sh CACHE_DIR armhf|arm64|amd64 OUT_DIR
+set -euo pipefail
+options=()
+cache_root=$1
+arch=$2
+out=$3
+here=$(cd "$(dirname "$0")" && pwd)
+source_dir=$(cd "$here/../.." && pwd)
+
+case $arch in
+  # Debian's modpost for 32-bit modules, built on a 64-bit host, sizes the
+  # device-tree table for 64-bit pointers: no module alias from that table.
+  armhf) flavour=armmp-lpae karch=arm cross=arm-linux-gnueabihf- options=(DORMIX_GPIO_NO_OF_ALIAS=y) ;;
+  arm64) flavour=arm64 karch=arm64 cross=aarch64-linux-gnu- ;;
+  amd64) flavour=amd64 karch=x86 cross= ;;
+  *) echo "modules: no guest for architecture '$arch' (armhf, arm64, amd64)" >&2; exit 2 ;;
+esac
+image_dir=$("$here/image.sh" "$cache_root" "$arch")
+# e.g. "linux-image-6.1.0-50-armmp-lpae:armhf=6.1.176-1" -> 6.1.0-50 6.1.176-1
+read -r abi version < <(sed -n "s/^linux-image-\(.*\)-$flavour\(:$arch\)\{0,1\}=\(.*\)\$/\1 \3/p" \
+  "$image_dir/versions")
+series=${abi%.*}
+kbuild_version=$(apt-cache policy "linux-kbuild-$series" | sed -n 's/^  Candidate: //p')
+[[ -n $kbuild_version && $kbuild_version != "(none)" ]] ||
+  { echo "modules: no candidate for linux-kbuild-$series" >&2; exit 1; }
+release=$abi-$flavour
+tree=$cache_root/kernel-headers/$release-$version-kbuild-$kbuild_version
+
+if [[ ! -d $tree/usr/src/linux-headers-$release ]]; then
+  mkdir -p "$cache_root/kernel-headers"
+  work=$(mktemp -d "$cache_root/kernel-headers/.unpacking.XXXXXX")
+  trap 'rm -rf "$work"' EXIT
+  (cd "$work" && apt-get download -q=2 "linux-headers-$release:$arch=$version" \
+    "linux-headers-$abi-common=$version" "linux-kbuild-$series=$kbuild_version") \
+    2> >(grep -v 'unsandboxed as root' >&2)
+  for deb in "$work"/*.deb; do dpkg-deb -x "$deb" "$work/root"; done
+  src=$work/root/usr/src
+  rm -f "$src/linux-kbuild-$series"
+  mv "$work/root/usr/lib/linux-kbuild-$series" "$src/linux-kbuild-$series"
+  for dir in "$src/linux-headers-$release" "$src/linux-headers-$abi-common"; do
+    for link in scripts tools; do
+      [[ -L $dir/$link ]] && ln -sfn "../linux-kbuild-$series/$link" "$dir/$link"
+    done
+  done
+  mkdir -p "$work/tree/usr"
+  mv "$src" "$work/tree/usr/src"
+  rm -rf "$tree"
+  mv "$work/tree" "$tree"
+fi
+
+# Each module is built in a copy of its sources under OUT_DIR, so that the
+# guests' builds never share an object directory.
+mkdir -p "$out"
+out=$(cd "$out" && pwd)
+started=$SECONDS
+for module in "$source_dir/kernel/dormix_gpio" "$here/testchip"; do
+  name=$(basename "$module")
+  rm -rf "$out/build-$name"
+  cp -r "$module" "$out/build-$name"
+  unshare -m --propagation private sh -c \
+    'mount --bind "$1" /usr/src && shift && exec make -s -j2 "$@"' modules \
+    "$tree/usr/src" -C "/usr/src/linux-headers-$release" M="$out/build-$name" \
+    ARCH="$karch" CROSS_COMPILE="$cross" "${options[@]}" modules >"$out/build-$name.log" 2>&1 ||
+    { cat "$out/build-$name.log" >&2; echo "modules: $name failed to build for $release" >&2; exit 1; }
+  if grep -qi 'warning' "$out/build-$name.log"; then
+    cat "$out/build-$name.log" >&2
+    echo "modules: $name built with warnings for $release" >&2
+    exit 1
+  fi
+  cp "$out/build-$name"/*.ko "$out/"
+done
+echo "modules: built for $release in $((SECONDS - started)) s: $(cd "$out" && ls -- *.ko | tr '\n' ' ')"
