@@ -144,9 +144,17 @@ soft_wake wait_soft(void*, bool timed, uint32_t seconds, bool inputs) {
   int woken_by = -1;
   if (inputs) {
     woken_by = open(GPIO_WOKEN_BY_PATH, O_RDONLY | O_CLOEXEC);
-    char text[16];
-    if (woken_by < 0 || read(woken_by, text, sizeof text) < 0) return soft_wake::failed;
+    char text[16] = "";
+    const ssize_t length = woken_by < 0 ? -1 : read(woken_by, text, sizeof text - 1);
+    if (length < 0) return soft_wake::failed;
+    text[length] = '\0';
     watched[count++] = pollfd{woken_by, POLLPRI | POLLERR, 0};
+    // A change between arming and this first read notified nobody.
+    if (parse_woken_by(text) >= 0) {
+      close(woken_by);
+      if (timer >= 0) close(timer);
+      return soft_wake::input;
+    }
   }
   soft_wake wake = soft_wake::failed;
   while (wake == soft_wake::failed) {

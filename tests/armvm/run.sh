@@ -56,6 +56,18 @@ done
 for helper in "$here"/checks/*.c; do
   if [[ -f $helper ]]; then "$cc" -static -Os -o "$payload/dormix/checks/$(basename "$helper" .c)" "$helper"; fi
 done
+# The board side: the static lpm and status beside the checker, and the
+# kernel modules built against this guest's kernel.
+board=$(dirname "$checker")/../../board
+if [[ -x $board/dormix-lpm ]]; then
+  mkdir -p "$payload/dormix/board"
+  install -m 755 "$board/dormix-lpm" "$board/dormix-status" "$payload/dormix/board/"
+fi
+if [[ -d $source_dir/kernel/dormix_gpio ]]; then
+  "$here/modules.sh" "$cache_dir" "$arch" "$work/modules" >/dev/null
+  mkdir -p "$payload/dormix/modules"
+  cp "$work/modules"/*.ko "$payload/dormix/modules/"
+fi
 programs=(tests/unit/dormix_unit_tests tests/tools/dormix_check_tests simulator/dormix_sim_tests)
 for program in "${programs[@]}"; do
   install -m 755 "$build/$program" "$payload/dormix/tests/"
@@ -74,8 +86,17 @@ say "booting (console log: $log)"
 boot_started=$SECONDS
 "${machine[@]}" -smp 2 -m 512 -nographic -nic none -no-reboot \
   -kernel "$image_dir/vmlinuz" -initrd "$work/initrd" \
+  -qmp "unix:$work/qmp,server=on,wait=off" \
   -append "console=$console quiet panic=-1 dormix.test_guest=1" </dev/null >"$log" 2>&1 &
 qemu=$!
+# "@@dormix-vm pulse-power-button N": N s after the guest's next "PM:
+# suspend entry", the power button (PL061 line 3 on virt) is pressed through
+# QMP. In a session of its own, so that its tail ends with it.
+setsid bash -c 'tail -F -n +1 "$1" 2>/dev/null |
+  awk "/@@dormix-vm pulse-power-button/ { delay = \$NF + 0; armed = 1 }
+    armed && /PM: suspend entry/ { system(\"sleep \" delay); print; fflush(); armed = 0 }" |
+  while read -r _; do python3 "$2" "$3"; done' watcher "$log" "$here/qmp_powerdown.py" "$work/qmp" &
+watcher=$!
 outcome=""
 booted_after=""
 while kill -0 "$qemu" 2>/dev/null; do
@@ -96,6 +117,7 @@ while kill -0 "$qemu" 2>/dev/null; do
   fi
 done
 wait "$qemu" || true
+kill -- "-$watcher" 2>/dev/null || true
 say "guest ran $((SECONDS - boot_started)) s"
 
 tr -d '\r' <"$log" >"$work/console"
