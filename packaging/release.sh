@@ -9,7 +9,7 @@
 # keeps the operator's. The board side, for firmware without a low-power
 # tool, status tool or GPIO driver of its own, has a subtree of its own,
 # board/: sbin/dormix-lpm, bin/dormix-status, their man pages,
-# etc/lpm.sample and the source of the dormix_gpio module in src/; nothing
+# etc/lpm.sample, etc/gpio.sample (the driver's lines) and the source of the dormix_gpio module in src/; nothing
 # there is linked into the firmware's paths by unpacking.
 # Usage: packaging/release.sh [OUTPUT_DIR] [PRESET...]
 #   default: build/release, and the four *-static presets.
@@ -62,7 +62,7 @@ archive_target() {
   mv "$board/share/man" "$board/man"
   rmdir "$board/share"
   mkdir -p "$board/etc"
-  mv "$tree/etc/lpm.sample" "$board/etc/lpm.sample"
+  mv "$tree/etc/lpm.sample" "$tree/etc/gpio.sample" "$board/etc/"
   if [[ -d kernel/dormix_gpio ]]; then
     mkdir -p "$board/src"
     cp -r kernel/dormix_gpio "$board/src/dormix_gpio"

@@ -59,7 +59,7 @@ release=build/release
 rm -rf "$release"
 packaging/release.sh "$release" >/dev/null
 version=$(sed -n 's/^project(dormix VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
-expected="opt/dormix/board/bin/dormix-status opt/dormix/board/etc/lpm.sample
+expected="opt/dormix/board/bin/dormix-status opt/dormix/board/etc/gpio.sample opt/dormix/board/etc/lpm.sample
 opt/dormix/board/man/man8/dormix-lpm.8 opt/dormix/board/man/man8/dormix-status.8
 opt/dormix/board/sbin/dormix-lpm
 $(find kernel/dormix_gpio -type f 2>/dev/null | sed 's|^kernel/|opt/dormix/board/src/|' | LC_ALL=C sort)
