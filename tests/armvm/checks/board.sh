@@ -38,6 +38,8 @@ wait_for_line() {
     tries=$((tries + 1))
   done
 }
+# gate: lets one lpm run read its configuration from the FIFO (60 s at most).
+gate() { timeout 60 sh -c "echo method=suspend >/opt/dormix/etc/lpm" || problem "no lpm run came for the gate"; }
 # expect_failure NAME STATUS TEXT ARGUMENT...: lpm exits with STATUS, says TEXT on
 # stderr and in syslog, and leaves neither the alarm nor the inputs armed.
 expect_failure() {
@@ -139,7 +141,7 @@ if [ -f "$modules/dormix_gpio.ko" ] && [ -f "$modules/dormix_testchip.ko" ]; the
   sleep 0.2
   grep -q 'soft: woken by the timer after 2 s' /tmp/messages || problem "soft timer: $(grep soft: /tmp/messages)"
   rm -f /tmp/hooks.log
-  lpm -b &
+  timeout 60 lpm -b &
   waiting=$!
   tries=0
   until grep -q 'leds sleep' /tmp/hooks.log 2>/dev/null || [ "$tries" -ge 600 ]; do
@@ -171,7 +173,7 @@ if [ -f "$modules/dormix_gpio.ko" ] && [ -f "$modules/dormix_testchip.ko" ]; the
   success=$(successes)
   before=$(suspended_ms)
   echo 1000 >"$levels"
-  echo 'method=suspend' >/opt/dormix/etc/lpm
+  gate
   wait_for_line 'suspend (' 2
   slept=$(($(suspended_ms) - before))
   [ "$(successes)" -eq $((success + 1)) ] || problem "suspend_stats/success $success -> $(successes)"
@@ -186,7 +188,7 @@ if [ -f "$modules/dormix_gpio.ko" ] && [ -f "$modules/dormix_testchip.ko" ]; the
     before=$(suspended_ms)
     dmesg -n 7
     echo "@@dormix-vm pulse-power-button 5" >/dev/console
-    echo 'method=suspend' >/opt/dormix/etc/lpm
+    gate
     wait_for_line 'suspend (' 3
     dmesg -n 4
     slept=$(($(suspended_ms) - before))
