@@ -205,7 +205,6 @@ int64_t clock_ms(clockid_t clock) {
 }
 
 int64_t boottime_ms(void*) { return clock_ms(CLOCK_BOOTTIME); }
-int64_t monotonic_ms(void*) { return clock_ms(CLOCK_MONOTONIC); }
 
 const char* log_ident = "lpm";
 
@@ -238,7 +237,7 @@ void log_line(void*, int priority, const char* text) {
 lpm_system kernel_system() {
   return lpm_system{nullptr,   rtc_set_alarm, rtc_read_alarm, rtc_now,      rtc_disarm,
                     read_text, write_text,    wait_soft,      run_hook,     power_off,
-                    boottime_ms, monotonic_ms, log_line};
+                    boottime_ms, log_line};
 }
 
 }  // namespace

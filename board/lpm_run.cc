@@ -99,7 +99,6 @@ int suspend(const lpm_request& request, const lpm_config& config, const lpm_syst
     return LPM_EXIT_NOT_ENTERED;
   }
   const int64_t boot_before = system.boottime_ms(system.context);
-  const int64_t mono_before = system.monotonic_ms(system.context);
   if (system.write_text(system.context, POWER_STATE_PATH, state) != 0) {
     const int error = errno;
     disarm(system, config, armed);
@@ -108,7 +107,6 @@ int suspend(const lpm_request& request, const lpm_config& config, const lpm_syst
     return LPM_EXIT_NOT_ENTERED;
   }
   const int64_t boot_after = system.boottime_ms(system.context);
-  const int64_t suspended = boot_after - boot_before - (system.monotonic_ms(system.context) - mono_before);
   char woken_by_text[16] = "";
   int woken_by = WOKEN_BY_NONE;
   if (armed->inputs &&
@@ -127,9 +125,8 @@ int suspend(const lpm_request& request, const lpm_config& config, const lpm_syst
   describe_conditions(request, present, *armed, "", conditions, sizeof conditions);
   disarm(system, config, armed);
   char text[LPM_LOG_SIZE];
-  snprintf(text, sizeof text, "suspend (%s): woken by %s after %lld s (%lld s suspended); %s",
-           state, source, static_cast<long long>(whole_seconds(boot_after - boot_before)),
-           static_cast<long long>(whole_seconds(suspended)), conditions);
+  snprintf(text, sizeof text, "suspend (%s): woken by %s after %lld s; %s", state, source,
+           static_cast<long long>(whole_seconds(boot_after - boot_before)), conditions);
   system.log(system.context, LOG_NOTICE, text);
   return LPM_EXIT_WOKE;
 }

@@ -48,10 +48,8 @@ struct lpm_system {
   /// Powers the board off (command, or the kernel's own power-off if empty);
   /// returns only when that failed.
   int (*power_off)(void* context, const char* command);
-  /// Milliseconds on CLOCK_BOOTTIME and CLOCK_MONOTONIC: the difference
-  /// grows only while the system is suspended.
+  /// Milliseconds on CLOCK_BOOTTIME, which counts through a suspend.
   int64_t (*boottime_ms)(void* context);
-  int64_t (*monotonic_ms)(void* context);
   /// priority as syslog's; errors also go to stderr.
   void (*log)(void* context, int priority, const char* text);
 };

@@ -89,13 +89,9 @@ boot_started=$SECONDS
   -qmp "unix:$work/qmp,server=on,wait=off" \
   -append "console=$console quiet panic=-1 dormix.test_guest=1" </dev/null >"$log" 2>&1 &
 qemu=$!
-# "@@dormix-vm pulse-power-button N": N s after the guest's next "PM:
-# suspend entry", the power button (PL061 line 3 on virt) is pressed through
-# QMP. In a session of its own, so that its tail ends with it.
-setsid bash -c 'tail -F -n +1 "$1" 2>/dev/null |
-  awk "/@@dormix-vm pulse-power-button/ { delay = \$NF + 0; armed = 1 }
-    armed && /PM: suspend entry/ { system(\"sleep \" delay); print; fflush(); armed = 0 }" |
-  while read -r _; do python3 "$2" "$3"; done' watcher "$log" "$here/qmp_powerdown.py" "$work/qmp" &
+# The guest's power button, pressed when the guest asks (power_button.sh);
+# in a session of its own, so that its tail ends with it.
+setsid "$here/power_button.sh" "$log" "$work/qmp" &
 watcher=$!
 outcome=""
 booted_after=""
