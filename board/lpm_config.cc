@@ -71,8 +71,8 @@ bool apply_lpm_config_line(const char* line, lpm_config* config, char* error, si
   const char* equals = strchr(start, '=');
   char key[32];
   char value[LPM_PATH_SIZE];
-  if (equals == nullptr || !copy_trimmed(start, static_cast<size_t>(equals - start), key,
-                                         sizeof key)) {
+  if (equals == nullptr ||
+      !copy_trimmed(start, static_cast<size_t>(equals - start), key, sizeof key)) {
     snprintf(error, error_size, "not a \"key=value\" line");
     return false;
   }

@@ -221,7 +221,7 @@ void send_to_syslog(int priority, const char* text) {
   address.sun_family = AF_UNIX;
   snprintf(address.sun_path, sizeof address.sun_path, "/dev/log");
   const size_t size = static_cast<size_t>(length) < sizeof message ? static_cast<size_t>(length)
-                                                                     : sizeof message - 1;
+                                                                   : sizeof message - 1;
   sendto(fd, message, size, MSG_NOSIGNAL, reinterpret_cast<const sockaddr*>(&address),
          sizeof address);
   close(fd);
@@ -235,9 +235,8 @@ void log_line(void*, int priority, const char* text) {
 }
 
 lpm_system kernel_system() {
-  return lpm_system{nullptr,   rtc_set_alarm, rtc_read_alarm, rtc_now,      rtc_disarm,
-                    read_text, write_text,    wait_soft,      run_hook,     power_off,
-                    boottime_ms, log_line};
+  return lpm_system{nullptr,    rtc_set_alarm, rtc_read_alarm, rtc_now,   rtc_disarm,  read_text,
+                    write_text, wait_soft,     run_hook,       power_off, boottime_ms, log_line};
 }
 
 }  // namespace

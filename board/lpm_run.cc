@@ -109,9 +109,8 @@ int suspend(const lpm_request& request, const lpm_config& config, const lpm_syst
   const int64_t boot_after = system.boottime_ms(system.context);
   char woken_by_text[16] = "";
   int woken_by = WOKEN_BY_NONE;
-  if (armed->inputs &&
-      system.read_text(system.context, GPIO_WOKEN_BY_PATH, woken_by_text, sizeof woken_by_text) ==
-          0) {
+  if (armed->inputs && system.read_text(system.context, GPIO_WOKEN_BY_PATH, woken_by_text,
+                                        sizeof woken_by_text) == 0) {
     woken_by = parse_woken_by(woken_by_text);
   }
   bool alarm_passed = false;
@@ -149,9 +148,8 @@ int soft(const lpm_request& request, const lpm_config& config, const lpm_system&
   const int64_t after = system.boottime_ms(system.context);
   char woken_by_text[16] = "";
   int woken_by = WOKEN_BY_NONE;
-  if (wake == soft_wake::input &&
-      system.read_text(system.context, GPIO_WOKEN_BY_PATH, woken_by_text, sizeof woken_by_text) ==
-          0) {
+  if (wake == soft_wake::input && system.read_text(system.context, GPIO_WOKEN_BY_PATH,
+                                                   woken_by_text, sizeof woken_by_text) == 0) {
     woken_by = parse_woken_by(woken_by_text);
   }
   char conditions[160];
@@ -190,8 +188,8 @@ int power_off(const lpm_request& request, const lpm_config& config, const lpm_sy
   if (request.timed) {
     int64_t read_back = 0;
     bool enabled = false;
-    if (system.rtc_read_alarm(system.context, config.rtc, &read_back, &enabled) != 0 ||
-        !enabled || read_back != armed->alarm) {
+    if (system.rtc_read_alarm(system.context, config.rtc, &read_back, &enabled) != 0 || !enabled ||
+        read_back != armed->alarm) {
       disarm(system, config, armed);
       log_error(system, "poweroff: not entered: the alarm of %s does not read back as set",
                 config.rtc);
@@ -199,10 +197,10 @@ int power_off(const lpm_request& request, const lpm_config& config, const lpm_sy
     }
     char when[32];
     format_utc(read_back, when, sizeof when);
-    snprintf(text, sizeof text, "poweroff: wake-up by the RTC alarm at %s (%u s; read back from %s)%s",
-             when, request.seconds, config.rtc,
-             request.wake_by_input ? "; input wake-up is left to the board's power controller"
-                                   : "");
+    snprintf(
+        text, sizeof text, "poweroff: wake-up by the RTC alarm at %s (%u s; read back from %s)%s",
+        when, request.seconds, config.rtc,
+        request.wake_by_input ? "; input wake-up is left to the board's power controller" : "");
   } else {
     snprintf(text, sizeof text,
              "poweroff: no timed wake-up; input wake-up is left to the board's power controller");
@@ -252,8 +250,8 @@ void format_utc(int64_t epoch, char* out, size_t size) {
     return;
   }
   // By hand: strftime would bring the C library's time zone code along.
-  snprintf(out, size, "%04d-%02d-%02d %02d:%02d:%02d UTC", broken.tm_year + 1900,
-           broken.tm_mon + 1, broken.tm_mday, broken.tm_hour, broken.tm_min, broken.tm_sec);
+  snprintf(out, size, "%04d-%02d-%02d %02d:%02d:%02d UTC", broken.tm_year + 1900, broken.tm_mon + 1,
+           broken.tm_mday, broken.tm_hour, broken.tm_min, broken.tm_sec);
 }
 
 int run_lpm(const lpm_request& request, const lpm_config& config, const lpm_system& system) {
@@ -282,8 +280,8 @@ int run_lpm(const lpm_request& request, const lpm_config& config, const lpm_syst
     if (system.write_text(system.context, GPIO_WAKE_PATH, "1") != 0) {
       const int error = errno;
       disarm(system, config, &armed);
-      log_error(system, "%s: not entered: arming the inputs through %s: %s", method,
-                GPIO_WAKE_PATH, strerror(error));
+      log_error(system, "%s: not entered: arming the inputs through %s: %s", method, GPIO_WAKE_PATH,
+                strerror(error));
       return LPM_EXIT_NO_WAKE;
     }
     armed.inputs = true;

@@ -45,7 +45,7 @@ int print_ports() {
   char out[128];
   const size_t length = format_ports(present, levels, out, sizeof out);
   return fwrite(out, 1, length, stdout) == length && fflush(stdout) == 0 ? STATUS_EXIT_OK
-                                                                          : STATUS_EXIT_USAGE;
+                                                                         : STATUS_EXIT_USAGE;
 }
 
 }  // namespace

@@ -255,17 +255,19 @@ TEST(CheckReport, DelayRuleWithALowPowerMethodThatReturns) {
     const char* expected;    // "" for no warning
   };
   const row rows[] = {
-      {delay_on, "method=suspend\n", "3: the delay rule is on and /opt/dormix/etc/lpm is set to "
-                                     "\"method=suspend\""},
-      {delay_on, "method=soft\nhook=/x\n", "3: the delay rule is on and /opt/dormix/etc/lpm is "
-                                           "set to \"method=soft\""},
-      {delay_on, "# defaults\n", "3: the delay rule is on and /opt/dormix/etc/lpm is set to "
-                                 "\"method=suspend\""},
+      {delay_on, "method=suspend\n",
+       "3: the delay rule is on and /opt/dormix/etc/lpm is set to "
+       "\"method=suspend\""},
+      {delay_on, "method=soft\nhook=/x\n",
+       "3: the delay rule is on and /opt/dormix/etc/lpm is "
+       "set to \"method=soft\""},
+      {delay_on, "# defaults\n",
+       "3: the delay rule is on and /opt/dormix/etc/lpm is set to "
+       "\"method=suspend\""},
       {delay_on, "method=poweroff\n", ""},
       {delay_on, nullptr, ""},
       {delay_on, "method=unknown\n", ""},
-      {"MOD_DORMIX_SLEEP_DELAY0_ENABLED=0\nMOD_DORMIX_WAKEUP_BIN_ENABLED=1\n", "method=soft\n",
-       ""},
+      {"MOD_DORMIX_SLEEP_DELAY0_ENABLED=0\nMOD_DORMIX_WAKEUP_BIN_ENABLED=1\n", "method=soft\n", ""},
   };
   for (const row& r : rows) {
     SCOPED_TRACE(r.settings);

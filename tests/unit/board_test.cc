@@ -91,7 +91,7 @@ TEST(LpmConfig, LinesOfTheFile) {
       {"rtc=/x", "suspend /x 0 -"},
       {"rtc=/", "suspend / 0 -"},
       {"method=soft\n#x\n\nhook=/y\n", "soft /dev/rtc0 1 -"},
-      {"hook=/long\nrtc=/" , "suspend / 1 -"},
+      {"hook=/long\nrtc=/", "suspend / 1 -"},
   };
   for (const row& r : rows) {
     lpm_config config{};
@@ -131,8 +131,8 @@ TEST(GpioSysfs, InputsAndWokenBy) {
     bool input1;
   };
   const inputs_row inputs_rows[] = {
-      {"0 1\n", true, true, true}, {"0\n", true, true, false},   {"1\n", true, false, true},
-      {"\n", true, false, false},  {"0 1", false, false, false}, {"2\n", false, false, false},
+      {"0 1\n", true, true, true},   {"0\n", true, true, false},   {"1\n", true, false, true},
+      {"\n", true, false, false},    {"0 1", false, false, false}, {"2\n", false, false, false},
       {"0 0\n", false, true, false}, {"01\n", false, true, false}, {"", false, false, false},
   };
   for (const inputs_row& r : inputs_rows) {
@@ -228,7 +228,9 @@ struct fake_kernel {
 
 fake_kernel& kernel(void* context) { return *static_cast<fake_kernel*>(context); }
 
-void note(fake_kernel& k, const std::string& what) { k.trace += (k.trace.empty() ? "" : "; ") + what; }
+void note(fake_kernel& k, const std::string& what) {
+  k.trace += (k.trace.empty() ? "" : "; ") + what;
+}
 
 lpm_system fake_system(fake_kernel* scripted) {
   lpm_system system{};
@@ -266,8 +268,8 @@ lpm_system fake_system(fake_kernel* scripted) {
   system.write_text = [](void* c, const char* path, const char* text) {
     fake_kernel& k = kernel(c);
     const bool state = strcmp(path, POWER_STATE_PATH) == 0;
-    const int error = state ? k.state_write_error
-                            : (strcmp(text, "1") == 0 ? k.wake_write_error : 0);
+    const int error =
+        state ? k.state_write_error : (strcmp(text, "1") == 0 ? k.wake_write_error : 0);
     if (error != 0) {
       errno = error;
       return -1;
@@ -323,83 +325,131 @@ void two_inputs(fake_kernel* k) {
 
 TEST(LpmSleep, ArmsSleepsDisarmsAndSaysWhatWokeIt) {
   const sleep_case cases[] = {
-      {"RTC wake from suspend", lpm_method::suspend, {false, true, 20}, two_inputs, 0,
+      {"RTC wake from suspend",
+       lpm_method::suspend,
+       {false, true, 20},
+       two_inputs,
+       0,
        "alarm /dev/rtc0 +20; state mem; alarm off",
        "N suspend (mem): woken by the RTC alarm after 20 s; wake-up by the RTC "
        "alarm at 1970-01-01 00:17:00 UTC (20 s)"},
-      {"input wake from suspend, freeze only", lpm_method::suspend, {true, true, 20},
+      {"input wake from suspend, freeze only",
+       lpm_method::suspend,
+       {true, true, 20},
        [](fake_kernel* k) {
          two_inputs(k);
          k->files[POWER_STATE_PATH] = "freeze\n";
          k->files[GPIO_WOKEN_BY_PATH] = "1\n";
          k->sleep_seconds = 5;
        },
-       0, "alarm /dev/rtc0 +20; wake 1; state freeze; wake 0; alarm off",
+       0,
+       "alarm /dev/rtc0 +20; wake 1; state freeze; wake 0; alarm off",
        "N suspend (freeze): woken by input 1 after 5 s; wake-up by input 0 or 1, "
        "or by the RTC alarm"},
-      {"input only, one input", lpm_method::suspend, {true, false, 0},
+      {"input only, one input",
+       lpm_method::suspend,
+       {true, false, 0},
        [](fake_kernel* k) {
          two_inputs(k);
          k->files[GPIO_INPUTS_PATH] = "0\n";
          k->files[GPIO_WOKEN_BY_PATH] = "0\n";
        },
-       0, "wake 1; state mem; wake 0", "N suspend (mem): woken by input 0 after 20 s"},
-      {"woken early by something else", lpm_method::suspend, {false, true, 60}, two_inputs, 0,
+       0,
+       "wake 1; state mem; wake 0",
+       "N suspend (mem): woken by input 0 after 20 s"},
+      {"woken early by something else",
+       lpm_method::suspend,
+       {false, true, 60},
+       two_inputs,
+       0,
        "alarm /dev/rtc0 +60; state mem; alarm off",
        "N suspend (mem): woken by another wakeup source after 20 s"},
-      {"no wake-capable RTC", lpm_method::suspend, {true, true, 20},
+      {"no wake-capable RTC",
+       lpm_method::suspend,
+       {true, true, 20},
        [](fake_kernel* k) {
          two_inputs(k);
          k->rtc_error = ENOENT;
        },
-       LPM_EXIT_NO_WAKE, "",
+       LPM_EXIT_NO_WAKE,
+       "",
        "E suspend: not entered: no wake-capable RTC for -i 20: /dev/rtc0: No such file"},
-      {"RTC without alarms", lpm_method::suspend, {false, true, 20},
+      {"RTC without alarms",
+       lpm_method::suspend,
+       {false, true, 20},
        [](fake_kernel* k) {
          two_inputs(k);
          k->rtc_error = EINVAL;
        },
-       LPM_EXIT_NO_WAKE, "", "E suspend: not entered: no wake-capable RTC for -i 20"},
-      {"-b without the driver", lpm_method::suspend, {true, true, 20},
-       [](fake_kernel* k) { k->files[POWER_STATE_PATH] = "mem\n"; }, LPM_EXIT_NO_WAKE, "",
+       LPM_EXIT_NO_WAKE,
+       "",
+       "E suspend: not entered: no wake-capable RTC for -i 20"},
+      {"-b without the driver",
+       lpm_method::suspend,
+       {true, true, 20},
+       [](fake_kernel* k) { k->files[POWER_STATE_PATH] = "mem\n"; },
+       LPM_EXIT_NO_WAKE,
+       "",
        "E suspend: not entered: no input to arm for -b: /sys/class/misc/gpio/inputs: No such"},
-      {"-b with no configured input", lpm_method::suspend, {true, false, 0},
+      {"-b with no configured input",
+       lpm_method::suspend,
+       {true, false, 0},
        [](fake_kernel* k) {
          two_inputs(k);
          k->files[GPIO_INPUTS_PATH] = "\n";
        },
-       LPM_EXIT_NO_WAKE, "", "E suspend: not entered: no input to arm for -b: dormix_gpio has no"},
-      {"arming the inputs fails: the RTC alarm is taken back", lpm_method::suspend,
+       LPM_EXIT_NO_WAKE,
+       "",
+       "E suspend: not entered: no input to arm for -b: dormix_gpio has no"},
+      {"arming the inputs fails: the RTC alarm is taken back",
+       lpm_method::suspend,
        {true, true, 20},
        [](fake_kernel* k) {
          two_inputs(k);
          k->wake_write_error = ENODEV;
        },
-       LPM_EXIT_NO_WAKE, "alarm /dev/rtc0 +20; alarm off",
+       LPM_EXIT_NO_WAKE,
+       "alarm /dev/rtc0 +20; alarm off",
        "E suspend: not entered: arming the inputs through /sys/class/misc/gpio/wake"},
-      {"no sleep state: everything taken back", lpm_method::suspend, {true, true, 20},
+      {"no sleep state: everything taken back",
+       lpm_method::suspend,
+       {true, true, 20},
        [](fake_kernel* k) {
          two_inputs(k);
          k->files[POWER_STATE_PATH] = "disk\n";
        },
-       LPM_EXIT_NOT_ENTERED, "alarm /dev/rtc0 +20; wake 1; wake 0; alarm off",
+       LPM_EXIT_NOT_ENTERED,
+       "alarm /dev/rtc0 +20; wake 1; wake 0; alarm off",
        "E suspend: not entered: the kernel offers neither mem nor freeze"},
-      {"the kernel refuses the state", lpm_method::suspend, {true, true, 20},
+      {"the kernel refuses the state",
+       lpm_method::suspend,
+       {true, true, 20},
        [](fake_kernel* k) {
          two_inputs(k);
          k->state_write_error = EBUSY;
        },
-       LPM_EXIT_NOT_ENTERED, "alarm /dev/rtc0 +20; wake 1; wake 0; alarm off",
+       LPM_EXIT_NOT_ENTERED,
+       "alarm /dev/rtc0 +20; wake 1; wake 0; alarm off",
        "E suspend: not entered: writing mem to /sys/power/state: Device or resource busy"},
-      {"-i 0: the wake-up time is now", lpm_method::suspend, {true, true, 0}, two_inputs, 0, "",
+      {"-i 0: the wake-up time is now",
+       lpm_method::suspend,
+       {true, true, 0},
+       two_inputs,
+       0,
+       "",
        "N suspend: not entered: the wake-up time is now"},
-      {"soft: hooks in order, undone in reverse, timer", lpm_method::soft, {true, true, 20},
-       two_inputs, 0,
+      {"soft: hooks in order, undone in reverse, timer",
+       lpm_method::soft,
+       {true, true, 20},
+       two_inputs,
+       0,
        "wake 1; /radios sleep; /failing sleep; /leds sleep; wait 20 s inputs; wake 0; "
        "/leds wake; /failing wake; /radios wake",
        "N soft: woken by the timer after 20 s; wake-up by input 0 or 1, or by the timer after "
        "20 s; 3 hook(s)"},
-      {"soft: an input change ends the wait", lpm_method::soft, {true, false, 0},
+      {"soft: an input change ends the wait",
+       lpm_method::soft,
+       {true, false, 0},
        [](fake_kernel* k) {
          two_inputs(k);
          k->files[GPIO_WOKEN_BY_PATH] = "0\n";
@@ -410,7 +460,9 @@ TEST(LpmSleep, ArmsSleepsDisarmsAndSaysWhatWokeIt) {
        "wake 1; /radios sleep; /failing sleep; /leds sleep; wait inputs; wake 0; /leds wake; "
        "/failing wake; /radios wake",
        "N soft: woken by input 0 after 7 s"},
-      {"soft needs no RTC", lpm_method::soft, {false, true, 30},
+      {"soft needs no RTC",
+       lpm_method::soft,
+       {false, true, 30},
        [](fake_kernel* k) {
          k->rtc_error = ENOENT;
          k->wait_result = soft_wake::signal;
@@ -419,19 +471,34 @@ TEST(LpmSleep, ArmsSleepsDisarmsAndSaysWhatWokeIt) {
        "/radios sleep; /failing sleep; /leds sleep; wait 30 s; /leds wake; /failing wake; "
        "/radios wake",
        "N soft: woken by a signal after 20 s"},
-      {"soft -b without inputs", lpm_method::soft, {true, true, 30}, [](fake_kernel*) {},
-       LPM_EXIT_NO_WAKE, "", "E soft: not entered: no input to arm for -b"},
-      {"poweroff: alarm read back, then off", lpm_method::poweroff, {true, true, 20},
-       [](fake_kernel* k) { k->rtc_clock = 1765301400 - 20; }, LPM_EXIT_NOT_ENTERED,
+      {"soft -b without inputs",
+       lpm_method::soft,
+       {true, true, 30},
+       [](fake_kernel*) {},
+       LPM_EXIT_NO_WAKE,
+       "",
+       "E soft: not entered: no input to arm for -b"},
+      {"poweroff: alarm read back, then off",
+       lpm_method::poweroff,
+       {true, true, 20},
+       [](fake_kernel* k) { k->rtc_clock = 1765301400 - 20; },
+       LPM_EXIT_NOT_ENTERED,
        "alarm /dev/rtc0 +20; read back; power off; alarm off",
        "N poweroff: wake-up by the RTC alarm at 2025-12-09 17:30:00 UTC (20 s; read back from "
        "/dev/rtc0); input wake-up is left to the board's power controller"},
-      {"poweroff: an alarm that reads back wrong", lpm_method::poweroff, {false, true, 20},
-       [](fake_kernel* k) { k->read_back_offset = 19; }, LPM_EXIT_NO_WAKE,
+      {"poweroff: an alarm that reads back wrong",
+       lpm_method::poweroff,
+       {false, true, 20},
+       [](fake_kernel* k) { k->read_back_offset = 19; },
+       LPM_EXIT_NO_WAKE,
        "alarm /dev/rtc0 +20; read back; alarm off",
        "E poweroff: not entered: the alarm of /dev/rtc0 does not read back as set"},
-      {"poweroff without an RTC", lpm_method::poweroff, {false, true, 20},
-       [](fake_kernel* k) { k->rtc_error = ENOTTY; }, LPM_EXIT_NO_WAKE, "",
+      {"poweroff without an RTC",
+       lpm_method::poweroff,
+       {false, true, 20},
+       [](fake_kernel* k) { k->rtc_error = ENOTTY; },
+       LPM_EXIT_NO_WAKE,
+       "",
        "E poweroff: not entered: no wake-capable RTC for -i 20"},
   };
   for (const sleep_case& c : cases) {

@@ -2,11 +2,11 @@
 
 #include <unistd.h>
 
+#include "board/lpm_config.h"
 #include "daemon/controller.h"
 #include "daemon/time_of_day.h"
 #include "device/binary_input.h"
 #include "device/status.h"
-#include "board/lpm_config.h"
 #include "tools/check/lint.h"
 #include "tools/check/lpm_method_check.h"
 #include "tools/check/time_rule_firings.h"
