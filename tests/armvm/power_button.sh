@@ -13,7 +13,8 @@ tail -F -n +1 "$1" 2>/dev/null | while IFS= read -r line; do
     *"PM: suspend entry"*)
       if [[ -n $delay ]]; then
         sleep "$delay"
-        python3 "$here/qmp_powerdown.py" "$2"
+        # Not a version manager's shim, which takes seconds to start.
+        /usr/bin/python3 "$here/qmp_powerdown.py" "$2"
         delay=""
       fi
       ;;

@@ -68,6 +68,7 @@ expect_failure() {
 }
 
 mkdir -p /usr/sbin /usr/bin /opt/dormix/etc
+rm -f /opt/dormix/etc/lpm
 cp "$board/dormix-lpm" /usr/sbin/lpm
 cp "$board/dormix-status" /usr/bin/status
 syslogd -n -O /tmp/messages &
