@@ -26,6 +26,18 @@ namespace {
 
 volatile sig_atomic_t stop_signal = 0;
 
+// glibc declares the request unsigned long, musl int; pass it as the type of
+// this C library's ioctl (the kernel reads the same 32 bits either way).
+template <typename Request>
+int ioctl_as_declared(int (*call)(int, Request, ...), int fd, unsigned long request,
+                      void* argument) {
+  return call(fd, static_cast<Request>(request), argument);
+}
+
+int rtc_ioctl(int fd, unsigned long request, void* argument) {
+  return ioctl_as_declared(ioctl, fd, request, argument);
+}
+
 void note_stop_signal(int number) { stop_signal = number; }
 
 // The RTC's broken-down time is UTC on Linux; timegm and gmtime_r convert.
@@ -61,13 +73,13 @@ int rtc_set_alarm(void*, const char* device, uint32_t seconds, int64_t* alarm) {
   const int fd = open(device, O_RDONLY | O_CLOEXEC);
   if (fd < 0) return -1;
   rtc_clock_time now{};
-  int result = ioctl(fd, RTC_READ_TIME, &now);
+  int result = rtc_ioctl(fd, RTC_READ_TIME, &now);
   if (result == 0) {
     *alarm = rtc_seconds(now) + seconds;
     rtc_wake_alarm wake{};
     wake.enabled = 1;
     wake.time = rtc_broken_down(*alarm);
-    result = ioctl(fd, RTC_WAKE_ALARM_SET, &wake);
+    result = rtc_ioctl(fd, RTC_WAKE_ALARM_SET, &wake);
   }
   const int error = errno;
   close(fd);
@@ -79,7 +91,7 @@ int rtc_read_alarm(void*, const char* device, int64_t* alarm, bool* enabled) {
   const int fd = open(device, O_RDONLY | O_CLOEXEC);
   if (fd < 0) return -1;
   rtc_wake_alarm wake{};
-  const int result = ioctl(fd, RTC_WAKE_ALARM_READ, &wake);
+  const int result = rtc_ioctl(fd, RTC_WAKE_ALARM_READ, &wake);
   const int error = errno;
   close(fd);
   errno = error;
@@ -93,7 +105,7 @@ int64_t rtc_now(void*, const char* device) {
   const int fd = open(device, O_RDONLY | O_CLOEXEC);
   if (fd < 0) return -1;
   rtc_clock_time now{};
-  const int result = ioctl(fd, RTC_READ_TIME, &now);
+  const int result = rtc_ioctl(fd, RTC_READ_TIME, &now);
   close(fd);
   return result == 0 ? rtc_seconds(now) : -1;
 }
@@ -101,7 +113,7 @@ int64_t rtc_now(void*, const char* device) {
 void rtc_disarm(void*, const char* device) {
   const int fd = open(device, O_RDONLY | O_CLOEXEC);
   if (fd < 0) return;
-  ioctl(fd, RTC_ALARM_INTERRUPT_OFF, 0);
+  rtc_ioctl(fd, RTC_ALARM_INTERRUPT_OFF, nullptr);
   close(fd);
 }
 

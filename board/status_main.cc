@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <stdio.h>
 #include <string.h>
-#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include "board/gpio_sysfs.h"
@@ -12,10 +11,9 @@
 
 namespace {
 
-int read_level(int gpio, int n) {
-  if (gpio < 0) return -1;
-  const unsigned long request = n == 0 ? GPIO_READ_INPUT0 : GPIO_READ_INPUT1;
-  return ioctl(gpio, request, 0);
+// Through the daemon's own device code, as the daemon reads the levels.
+int read_level(const gpio_device& gpio, int n) {
+  return gpio_ioctl_on(gpio, n == 0 ? GPIO_READ_INPUT0 : GPIO_READ_INPUT1, 0);
 }
 
 // Without the driver there are no inputs: an empty section and status 0, as
@@ -35,12 +33,11 @@ int print_ports() {
     fprintf(stderr, "status: %s missing: dormix_gpio is not loaded\n", GPIO_INPUTS_PATH);
   }
   int levels[GPIO_INPUT_COUNT] = {-1, -1};
-  if (present[0] || present[1]) {
-    const int gpio = open(GPIO_DEVICE_PATH, O_RDWR | O_CLOEXEC);
-    for (int n = 0; n < GPIO_INPUT_COUNT; ++n) {
-      if (present[n]) levels[n] = read_level(gpio, n);
-    }
-    if (gpio >= 0) close(gpio);
+  int gpio_descriptor = -1;
+  int gpio_lock_word = 0;
+  const gpio_device gpio{GPIO_DEVICE_PATH, &gpio_descriptor, &gpio_lock_word};
+  for (int n = 0; n < GPIO_INPUT_COUNT; ++n) {
+    if (present[n]) levels[n] = read_level(gpio, n);
   }
   char out[128];
   const size_t length = format_ports(present, levels, out, sizeof out);
