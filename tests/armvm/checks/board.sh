@@ -71,8 +71,8 @@ mkdir -p /usr/sbin /usr/bin /opt/dormix/etc
 rm -f /opt/dormix/etc/lpm
 cp "$board/dormix-lpm" /usr/sbin/lpm
 cp "$board/dormix-status" /usr/bin/status
+# Stays for the rest of the guest's life, for lpm's line before the power-off.
 syslogd -n -O /tmp/messages &
-syslog=$!
 sleep 0.5
 echo 0 >/sys/class/rtc/rtc0/wakealarm
 
@@ -88,9 +88,11 @@ echo 'method=hibernate' >/opt/dormix/etc/lpm
 expect_failure "unknown method" 3 'unknown method "hibernate"' -i 20
 rm -f /opt/dormix/etc/lpm
 output=$(status -v ports 2>/dev/null)
-[ $? -eq 0 ] && [ -z "$output" ] || problem "status without the driver: $? '$output'"
+status=$?
+if [ "$status" -ne 0 ] || [ -n "$output" ]; then problem "status without the driver: $status '$output'"; fi
 output=$(status -v wan 2>/dev/null)
-[ $? -eq 1 ] && [ -z "$output" ] || problem "status -v wan: $? '$output'"
+status=$?
+if [ "$status" -ne 1 ] || [ -n "$output" ]; then problem "status -v wan: $status '$output'"; fi
 result bad_inputs "every malformed or impossible request refused, nothing armed"
 
 # RTC wake from the kernel's sleep state, lpm alone.
@@ -124,7 +126,7 @@ if [ -f "$modules/dormix_gpio.ko" ] && [ -f "$modules/dormix_testchip.ko" ]; the
   insmod "$modules/dormix_gpio.ko" || problem "insmod dormix_gpio without lines"
   expect_failure "-b with no configured input" 1 "dormix_gpio has no configured input" -b
   rmmod dormix_gpio
-  input1=dormix-testchip:1
+  input1="dormix-testchip:1"
   [ -n "$pl061" ] && input1=$pl061:3
   insmod "$modules/dormix_gpio.ko" input0=dormix-testchip:0 input1="$input1" ||
     problem "insmod dormix_gpio input0=dormix-testchip:0 input1=$input1"
@@ -146,7 +148,7 @@ if [ -f "$modules/dormix_gpio.ko" ] && [ -f "$modules/dormix_testchip.ko" ]; the
   rm -f /tmp/hooks.log
   lpm -i 2
   status=$?
-  hooks=$(cat /tmp/hooks.log | tr '\n' ',')
+  hooks=$(tr '\n' ',' </tmp/hooks.log)
   [ "$status" -eq 0 ] || problem "soft -i 2: exit status $status"
   [ "$hooks" = "radios sleep,leds sleep,leds wake,radios wake," ] || problem "soft hooks: $hooks"
   sleep 0.2
@@ -213,7 +215,7 @@ if [ -f "$modules/dormix_gpio.ko" ] && [ -f "$modules/dormix_testchip.ko" ]; the
     result daemon_input "suspended $slept ms (boottime-monotonic +$frozen ms), woken by the host's pulse; ${logged#*]: }"
   fi
   kill "$dormix"
-  kill $(pidof lpm) 2>/dev/null
+  for waiting in $(pidof lpm); do kill "$waiting"; done
   wait "$dormix"
   echo 0000 >"$levels"
   rm -f /opt/dormix/etc/lpm /opt/dormix/etc/settings
@@ -245,5 +247,4 @@ CHECK
 chmod 755 /tmp/poweroff-check
 printf '#!/bin/sh\ncat /sys/class/rtc/rtc0/since_epoch >/tmp/poweroff-started\nexec lpm -i 20\n' >/tmp/final-act
 echo "@@dormix-vm expect board_poweroff"
-# syslogd ($syslog) stays, for lpm's line before the power-off.
 exit 0
