@@ -44,7 +44,8 @@ for target in "${targets[@]}"; do
       exit 1
     fi
     [[ $target == armhf ]] || continue
-    size=$(arm-linux-gnueabihf-strip -o - "$binary" | wc -c)
+    arm-linux-gnueabihf-strip -o "$binary.stripped" "$binary"
+    size=$(stat -c %s "$binary.stripped")
     if ((size > board_budget[$tool])); then
       echo "static: $tool on armhf is $size bytes stripped, over ${board_budget[$tool]}" >&2
       exit 1
