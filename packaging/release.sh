@@ -8,7 +8,11 @@
 # (init/procd/dormix.ntp-hotplug, init/procd/dormix.keep), and
 # etc/settings.sample; plus SHA256SUMS over the
 # archives. The settings file itself is not in it: unpacking an upgrade
-# keeps the operator's.
+# keeps the operator's. The board side, for firmware without a low-power
+# tool, status tool or GPIO driver of its own, has a subtree of its own,
+# board/: sbin/dormix-lpm, bin/dormix-status, their man pages,
+# etc/lpm.sample, etc/gpio.sample (the driver's lines) and the source of the dormix_gpio module in src/; nothing
+# there is linked into the firmware's paths by unpacking.
 # Usage: packaging/release.sh [OUTPUT_DIR] [PRESET...]
 #   default: build/release, and the four *-static presets.
 # Reuses each preset's build directory; builds only the shipped programs.
@@ -36,7 +40,8 @@ archive_target() {
   local stage=$build/release
   local tree=$stage/root/opt/dormix
   cmake --preset "$preset" -DDORMIX_CGI_DIR=www/cgi-bin >/dev/null
-  cmake --build --preset "$preset" --target dormix dormix-check dormix-web >/dev/null
+  cmake --build --preset "$preset" --target dormix dormix-check dormix-web dormix-lpm \
+    dormix-status >/dev/null
   rm -rf "$stage"
   # Installs the procd script as etc/init.d/dormix (the presets choose procd).
   DESTDIR=$PWD/$stage/root cmake --install "$build" --prefix /opt/dormix --strip >/dev/null
@@ -53,6 +58,18 @@ archive_target() {
     -DDORMIX_SBINDIR=sbin -DDORMIX_BINARY_DIR="$PWD/$stage" -DCMAKE_INSTALL_PREFIX=/opt/dormix \
     -P packaging/install_configured.cmake
   rm -rf "$stage/install-time"
+
+  local board=$tree/board
+  DESTDIR=$PWD/$stage/root cmake --install "$build" --prefix /opt/dormix/board --component board \
+    --strip >/dev/null
+  mv "$board/share/man" "$board/man"
+  rmdir "$board/share"
+  mkdir -p "$board/etc"
+  mv "$tree/etc/lpm.sample" "$tree/etc/gpio.sample" "$board/etc/"
+  if [[ -d kernel/dormix_gpio ]]; then
+    mkdir -p "$board/src"
+    cp -r kernel/dormix_gpio "$board/src/dormix_gpio"
+  fi
 
   tar --sort=name --owner=0 --group=0 --numeric-owner --mtime="@$epoch" \
     -C "$stage/root" -cf - opt/dormix | gzip -9n >"$output/$name.tar.gz"

@@ -12,7 +12,7 @@ if [ ! -f "$build/compile_commands.json" ]; then
   echo "tidy: $build/compile_commands.json missing; run cmake --preset asan first" >&2
   exit 2
 fi
-mapfile -t sources < <(find daemon settings device datetime analysis tools/check web -name '*.cc' | sort)
+mapfile -t sources < <(find daemon settings device datetime analysis tools/check board web -name '*.cc' | sort)
 echo "tidy: ${#sources[@]} files with $($tidy --version | grep -o 'version [0-9.]*')"
 # g++'s sanitizer flags mean nothing to clang's analysis; the rest is shared.
 printf '%s\0' "${sources[@]}" |

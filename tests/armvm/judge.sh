@@ -17,7 +17,7 @@ shift 2
 say() { echo "${ARMVM_NAME:-arm-vm}: $*"; }
 
 booted="" finished="" setup_failures=()
-declare -A checks tests verdicts figures ended
+declare -A checks tests verdicts figures ended expected reported
 while IFS= read -r line; do
   [[ $line == *"@@dormix-vm "* ]] || continue
   read -ra field <<<"${line#*@@dormix-vm }"
@@ -25,7 +25,11 @@ while IFS= read -r line; do
     booted) booted=${field[1]} ;;
     done) finished=${field[1]} ;;
     setup) setup_failures+=("${field[*]:2}") ;;
-    check) [[ ${field[2]} == pass ]] || fail "check ${field[1]}: ${field[*]:2}" ;;
+    check)
+      reported[${field[1]}]=1
+      [[ ${field[2]} == pass ]] || fail "check ${field[1]}: ${field[*]:2}"
+      ;;
+    expect) expected[${field[1]}]=1 ;;
     checks) checks[${field[1]}]="${field[2]} ${field[3]}" ;;
     test) tests[${field[1]}]="${field[2]} ${field[3]}" ;;
     scenario) verdicts[${field[1]} ${field[2]}]="${field[3]} ${field[4]}" ;;
@@ -79,4 +83,7 @@ for daemon in "$@"; do
   fi
 done
 [[ -n $finished ]] || fail "the guest did not report the end of its run"
+for name in "${!expected[@]}"; do
+  [[ -v "reported[$name]" ]] || fail "check $name was announced but never reported"
+done
 ((failures == 0))

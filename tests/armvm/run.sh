@@ -62,6 +62,10 @@ done
 # The clock check's NTP client and the hotplug handler that the archives ship.
 install -m 755 "$("$here/busybox_ntpd.sh" "$cache_dir" "$arch" "${cc%gcc}")" "$payload/dormix/checks/ntpd"
 install -m 644 "$source_dir/packaging/dormix.ntp-hotplug" "$payload/dormix/checks/"
+# The board side: the static lpm and status beside the checker.
+board=$(dirname "$checker")/../../board
+mkdir -p "$payload/dormix/board"
+install -m 755 "$board/dormix-lpm" "$board/dormix-status" "$payload/dormix/board/"
 programs=(tests/unit/dormix_unit_tests tests/tools/dormix_check_tests simulator/dormix_sim_tests)
 for program in "${programs[@]}"; do
   install -m 755 "$build/$program" "$payload/dormix/tests/"
@@ -80,8 +84,13 @@ say "booting (console log: $log)"
 boot_started=$SECONDS
 "${machine[@]}" -smp 2 -m 512 -nographic -nic none -no-reboot \
   -kernel "$image_dir/vmlinuz" -initrd "$work/initrd" \
+  -qmp "unix:$work/qmp,server=on,wait=off" \
   -append "console=$console quiet panic=-1 dormix.test_guest=1" </dev/null >"$log" 2>&1 &
 qemu=$!
+# The guest's power button, pressed when the guest asks (power_button.sh);
+# in a session of its own, so that its tail ends with it.
+setsid "$here/power_button.sh" "$log" "$work/qmp" &
+watcher=$!
 outcome=""
 booted_after=""
 while kill -0 "$qemu" 2>/dev/null; do
@@ -102,6 +111,7 @@ while kill -0 "$qemu" 2>/dev/null; do
   fi
 done
 wait "$qemu" || true
+kill -- "-$watcher" 2>/dev/null || true
 say "guest ran $((SECONDS - boot_started)) s"
 
 tr -d '\r' <"$log" >"$work/console"

@@ -16,8 +16,9 @@ archive=$(realpath "$1")
 busybox_deb=$(realpath "$2")
 # shellcheck source=tests/lib.sh
 source "$(dirname "$0")/../lib.sh"
-# The applets the script calls; the shell runs it.
-applets=(start-stop-daemon logger mkdir rm sleep)
+# The applets the script calls; the shell runs it. grep and tr read the
+# GPIO driver's lines where the board side is installed.
+applets=(start-stop-daemon logger mkdir rm sleep grep tr)
 
 scratch=$3
 mkdir -p "$scratch"
@@ -90,9 +91,17 @@ else
 fi
 echo CLOCK_WAIT=1 >"$root/etc/default/dormix"
 
+# With the board side's line file, the start loads the GPIO driver with its
+# lines first (busybox's own insmod, whatever PATH says): there is none
+# here, so it says so, and the daemon starts all the same.
+cp "$root/opt/dormix/board/etc/gpio.sample" "$root/opt/dormix/etc/gpio"
+printf 'input0=gpiochip0:3\ninput1=gpiochip0:4:active-low\n' >>"$root/opt/dormix/etc/gpio"
 expect start 0
 pid=$(expect_running)
 [[ -d $root/var/run ]] || fail "the start did not make /var/run"
+grep -q 'dormix_gpio could not be loaded (input0=gpiochip0:3 input1=gpiochip0:4:active-low )' \
+  "$scratch/out" || fail "the start did not load the GPIO driver with the lines: $(cat "$scratch/out")"
+rm "$root/opt/dormix/etc/gpio"
 if ((synchronised == 0)); then
   grep -q "dormix-check\[$pid\]: the clock is not synchronised after 1 s: going on with the clock as it is; starting /opt/dormix/sbin/dormix" "$syslog" ||
     fail "no log line from the checker $pid: $(cat "$syslog")"

@@ -75,7 +75,8 @@ for changes in "$work"/release/dormix_"$version"_{amd64,armhf}.changes; do
   fi
 done
 
-shellcheck -s sh packaging/dormix.init.sysv.in debian/dormix.postinst debian/dormix.postrm
+shellcheck -s sh packaging/dormix.init.sysv.in debian/dormix.postinst debian/dormix.postrm \
+  debian/dormix-board.postinst debian/dormix-board.prerm debian/dormix-board.postrm
 # procd scripts are run by bash or busybox ash through rc.common.
 shellcheck -s bash -e SC2034,SC2154 packaging/dormix.init.procd.in
 shellcheck -x tests/packages/busybox_init_test.sh tests/packages/sysupgrade_test.sh \

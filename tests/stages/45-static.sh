@@ -33,13 +33,38 @@ for target in "${targets[@]}"; do
   fi
 done
 
+# The board tools: static, and on armhf within their size budgets (stripped).
+declare -A board_budget=([dormix-lpm]=40960 [dormix-status]=24576)
+for target in "${targets[@]}"; do
+  cmake --build "build/$target-static" --target dormix-lpm dormix-status -j2 >/dev/null
+  for tool in dormix-lpm dormix-status; do
+    binary=build/$target-static/board/$tool
+    if readelf -lW "$binary" | grep -q INTERP || readelf -dW "$binary" | grep -q NEEDED; then
+      echo "static: $binary asks for a program interpreter or shared libraries" >&2
+      exit 1
+    fi
+    [[ $target == armhf ]] || continue
+    arm-linux-gnueabihf-strip -o "$binary.stripped" "$binary"
+    size=$(stat -c %s "$binary.stripped")
+    if ((size > board_budget[$tool])); then
+      echo "static: $tool on armhf is $size bytes stripped, over ${board_budget[$tool]}" >&2
+      exit 1
+    fi
+    echo "static: $tool on armhf: $size of ${board_budget[$tool]} bytes stripped"
+  done
+done
+
 # Release archives: one tree under /opt/dormix with the expected files, init
 # scripts naming its programs, and checksums that verify.
 release=build/release
 rm -rf "$release"
 packaging/release.sh "$release" >/dev/null
 version=$(sed -n 's/^project(dormix VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
-expected="opt/dormix/etc/settings.sample opt/dormix/init/procd/dormix opt/dormix/init/procd/dormix.keep
+expected="opt/dormix/board/bin/dormix-status opt/dormix/board/etc/gpio.sample opt/dormix/board/etc/lpm.sample
+opt/dormix/board/man/man8/dormix-lpm.8 opt/dormix/board/man/man8/dormix-status.8
+opt/dormix/board/sbin/dormix-lpm
+$(find kernel/dormix_gpio -type f 2>/dev/null | sed 's|^kernel/|opt/dormix/board/src/|' | LC_ALL=C sort)
+opt/dormix/etc/settings.sample opt/dormix/init/procd/dormix opt/dormix/init/procd/dormix.keep
 opt/dormix/init/procd/dormix.ntp-hotplug opt/dormix/init/sysvinit/dormix
 opt/dormix/man/man5/dormix-settings.5 opt/dormix/man/man8/dormix-check.8
 opt/dormix/man/man8/dormix-web.8 opt/dormix/man/man8/dormix.8
@@ -47,14 +72,15 @@ opt/dormix/sbin/dormix opt/dormix/sbin/dormix-check opt/dormix/www/cgi-bin/dormi
 for target in "${targets[@]}"; do
   name=dormix-$version-$target
   listed=$(tar -tzf "$release/$name.tar.gz" | grep -v '/$' | sort | paste -sd' ' -)
-  if [[ "$listed" != "$(tr '\n' ' ' <<<"$expected" | sed 's/ $//')" ]]; then
+  if [[ "$listed" != "$(tr -s ' \n' '\n' <<<"$expected" | grep . | sort | paste -sd' ' -)" ]]; then
     echo "release: $name.tar.gz holds: $listed" >&2
     exit 1
   fi
   unpacked=$release/$name
   mkdir -p "$unpacked"
   tar -xzf "$release/$name.tar.gz" -C "$unpacked"
-  for program in sbin/dormix sbin/dormix-check www/cgi-bin/dormix-web; do
+  for program in sbin/dormix sbin/dormix-check www/cgi-bin/dormix-web board/sbin/dormix-lpm \
+    board/bin/dormix-status; do
     if readelf -lW "$unpacked/opt/dormix/$program" | grep -q INTERP; then
       echo "release: $name: $program is not static" >&2
       exit 1

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "analysis/clock_rule.h"
+#include "analysis/lpm_method_check.h"
 #include "analysis/report.h"
 #include "analysis/time_rule_firings.h"
 #include "analysis/value_checks.h"
@@ -273,6 +274,44 @@ TEST(CheckReport, InputPresenceIsTheCallersAnswer) {
     EXPECT_EQ(report.config.sleep_bin_enabled[0], r.input0_enabled);
     EXPECT_EQ(report.config.sleep_bin_enabled[1], r.input1_enabled);
     EXPECT_EQ(report.inputs_read[1], r.input1_enabled != 0);
+  }
+}
+
+// After a method that returns, the delay rule fires again at once: warned
+// about with the board side's methods that return, on the rule's line.
+TEST(CheckReport, DelayRuleWithALowPowerMethodThatReturns) {
+  time_zone utc("UTC");
+  const char* const delay_on =
+      "MOD_DORMIX_WAKEUP_DELAY0_ENABLED=1\nMOD_DORMIX_WAKEUP_DELAY0_SECOND=600\n"
+      "MOD_DORMIX_SLEEP_DELAY0_ENABLED=1\n";
+  struct row {
+    const char* settings;
+    const char* lpm_config;  // null: no board-side configuration
+    const char* expected;    // "" for no warning
+  };
+  const row rows[] = {
+      {delay_on, "method=suspend\n",
+       "3: the delay rule is on and /opt/dormix/etc/lpm is set to "
+       "\"method=suspend\""},
+      {delay_on, "method=soft\nhook=/x\n",
+       "3: the delay rule is on and /opt/dormix/etc/lpm is "
+       "set to \"method=soft\""},
+      {delay_on, "# defaults\n",
+       "3: the delay rule is on and /opt/dormix/etc/lpm is set to "
+       "\"method=suspend\""},
+      {delay_on, "method=poweroff\n", ""},
+      {delay_on, nullptr, ""},
+      {delay_on, "method=unknown\n", ""},
+      {"MOD_DORMIX_SLEEP_DELAY0_ENABLED=0\nMOD_DORMIX_WAKEUP_BIN_ENABLED=1\n", "method=soft\n", ""},
+  };
+  for (const row& r : rows) {
+    SCOPED_TRACE(r.settings);
+    check_report* report = report_on(r.settings, "2026-06-01 10:00:00");
+    report->findings.warning_count = 0;
+    check_lpm_method(report, r.lpm_config);
+    const std::string found = warnings_of(*report, WARN_DELAY_RETURNS);
+    EXPECT_EQ(found.rfind(r.expected, 0), 0U) << found;
+    EXPECT_EQ(found.empty(), r.expected[0] == '\0') << found;
   }
 }
 

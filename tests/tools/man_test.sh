@@ -11,7 +11,7 @@ source_dir=$1
 man_dir=$source_dir/man
 source "$(dirname "$0")/../lib.sh"
 
-for page in dormix.8 dormix-check.8 dormix-web.8 dormix-settings.5; do
+for page in dormix.8 dormix-check.8 dormix-web.8 dormix-settings.5 dormix-lpm.8 dormix-status.8; do
   file=$man_dir/$page
   warnings=$(groff -man -ww -z "$file" 2>&1)
   [[ -z $warnings ]] || fail "groff warns about $page: $warnings"
@@ -47,6 +47,23 @@ settings_page=$(rendered dormix-settings.5)
 for key in $(grep -o '^MOD_DORMIX_[A-Z0-9_]*' "$source_dir/packaging/settings.sample" |
   sed 's/BIN[01]_/BINn_/' | sort -u); do
   grep -q -- "$key" <<<"$settings_page" || fail "dormix-settings(5) does not describe $key"
+done
+
+# The board tools: every exit status the code defines, every key of the
+# sample configuration and every method.
+for tool in lpm status; do
+  page=$(rendered "dormix-$tool.8")
+  prefix=$(tr a-z A-Z <<<"$tool")_EXIT_
+  statuses=$(grep -ho "${prefix}[A-Z_]* = [0-9]*" "$source_dir"/board/*.h | sed 's/.* = //' | sort -u)
+  [[ $(wc -w <<<"$statuses") -ge 3 ]] || fail "found only $(wc -w <<<"$statuses") $tool exit statuses"
+  for status in $statuses; do
+    grep -qE "^ {7}$status\b" <<<"$page" || fail "dormix-$tool(8) does not document exit status $status"
+  done
+done
+lpm_page=$(rendered dormix-lpm.8)
+for key in $(sed -n 's/^#\{0,1\}\([a-z_]*\)=.*/\1/p' "$source_dir/board/lpm.sample" | sort -u) \
+  suspend poweroff soft /opt/dormix/etc/lpm; do
+  grep -q -- "$key" <<<"$lpm_page" || fail "dormix-lpm(8) does not describe $key"
 done
 
 finish "man_pages: all"

@@ -1,0 +1,18 @@
+// The board side's low-power method against the sleep rules: after a
+// method that returns, the daemon goes on cycling.
+#pragma once
+
+#include "analysis/report.h"
+
+inline constexpr const char* WARN_DELAY_RETURNS = "delay-after-wake";
+
+/// Warns when the delay rule is on and dormix-lpm is configured (by
+/// lpm_config_text, the text of its configuration file) for a method after
+/// which it returns: the delay has long passed, so the rule fires again on
+/// the first cycle after each wake. lpm_config_text is null where there is
+/// no such file: the firmware's own tool, whose ways are not known here.
+void check_lpm_method(check_report* report, const char* lpm_config_text);
+
+/// The text of dormix-lpm's configuration file into out (LPM_CONFIG_MAX + 1
+/// bytes); null when there is none.
+const char* read_lpm_config_text(char* out);
