@@ -937,7 +937,7 @@ std::string form_body(const std::string& file, const std::vector<std::string>& c
   std::string body;
   for (int i = 0; i < KNOWN_KEY_COUNT; ++i) {
     field_value_of(report, file.data(), file.size(), i, shown[i]);
-    snprintf(changed[i], FORM_VALUE_SIZE, "%s", shown[i]);
+    memcpy(changed[i], shown[i], FORM_VALUE_SIZE);
     const std::string name = report.keys[i].name;
     for (const std::string& change : changes) {
       if (change.rfind(name + "=", 0) == 0) {
