@@ -127,9 +127,9 @@ local_moment_text local_moment_of(time_t t) {
   tm local{};
   localtime_r(&t, &local);
   local_moment_text moment{};
-  snprintf(moment.text, sizeof moment.text, "%d-%02d-%02d %02d:%02d:%02d %s",
-           local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min,
-           local.tm_sec, local.tm_zone != nullptr ? local.tm_zone : "");
+  snprintf(moment.text, sizeof moment.text, "%d-%02d-%02d %02d:%02d:%02d %s", local.tm_year + 1900,
+           local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec,
+           local.tm_zone != nullptr ? local.tm_zone : "");
   const char* blank = strchr(moment.text, ' ');
   moment.date_end = static_cast<int>(blank - moment.text);
   moment.clock_start = moment.date_end + 1;
