@@ -23,6 +23,7 @@
 
 #include "analysis/root_only.h"
 #include "analysis/router.h"
+#include "device/binary_input.h"
 #include "device/command.h"
 #include "device/monotonic.h"
 #include "device/status.h"
@@ -677,6 +678,24 @@ router_side router;
 
 const char* router_environment(void* /*context*/, const char* name) { return getenv(name); }
 
+// The page's look at the inputs reads levels, the clock and the device
+// only: which inputs exist comes from its one run of the status tool
+// (answer_request), so the device code's own runs of the tool are never
+// asked for, and not linked.
+const char* router_ports_unasked(void* /*context*/) { return nullptr; }
+int router_presence_unasked(void* /*context*/, int /*n*/) { return 0; }
+int router_input_level(void* /*context*/, int n) { return binary_input_read(n); }
+bool router_gpio_exists(void* /*context*/) { return access(GPIO_DEVICE_PATH, F_OK) == 0; }
+
+field_platform router_page_field_platform() {
+  return field_platform{nullptr,
+                        router_ports_unasked,
+                        router_presence_unasked,
+                        router_input_level,
+                        clock_monotonic_seconds,
+                        router_gpio_exists};
+}
+
 bool router_read_body(void* /*context*/, char* out, size_t length) {
   return read_exactly_until(0, out, length, monotonic_clock(), BODY_TIMEOUT_SECONDS);
 }
@@ -776,6 +795,6 @@ web_platform router_web_platform() {
   platform.wall_clock = router_wall_clock;
   platform.use_time_zone = router_time_zone;
   platform.pause_milliseconds = router_pause;
-  platform.field = router_field_platform();
+  platform.field = router_page_field_platform();
   return platform;
 }
