@@ -1,6 +1,7 @@
 #include "analysis/clock_rule.h"
 
 #include <stdio.h>
+#include <string.h>
 
 #include "daemon/controller.h"
 #include "daemon/time_of_day.h"
@@ -110,20 +111,43 @@ int replay_time_rule(int32_t sleep_tod, time_t from, time_t to, sleep_length asl
   return count;
 }
 
-void format_local_date(time_t t, char out[16]) {
+// The three fixed formats are written with snprintf: strftime would bring
+// its whole format engine into the static settings page.
+namespace {
+
+// "YYYY-MM-DD HH:MM:SS ZONE" of t, its date part at [0, date_end) and its
+// clock part from clock_start.
+struct local_moment_text {
+  char text[48];
+  int date_end;
+  int clock_start;
+};
+
+local_moment_text local_moment_of(time_t t) {
   tm local{};
   localtime_r(&t, &local);
-  strftime(out, 16, "%Y-%m-%d", &local);
+  local_moment_text moment{};
+  snprintf(moment.text, sizeof moment.text, "%d-%02d-%02d %02d:%02d:%02d %s", local.tm_year + 1900,
+           local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec,
+           local.tm_zone != nullptr ? local.tm_zone : "");
+  const char* blank = strchr(moment.text, ' ');
+  moment.date_end = static_cast<int>(blank - moment.text);
+  moment.clock_start = moment.date_end + 1;
+  return moment;
+}
+
+}  // namespace
+
+void format_local_date(time_t t, char out[16]) {
+  const local_moment_text moment = local_moment_of(t);
+  snprintf(out, 16, "%.*s", moment.date_end, moment.text);
 }
 
 void format_local_clock(time_t t, char out[32]) {
-  tm local{};
-  localtime_r(&t, &local);
-  strftime(out, 32, "%H:%M:%S %Z", &local);
+  const local_moment_text moment = local_moment_of(t);
+  snprintf(out, 32, "%s", moment.text + moment.clock_start);
 }
 
 void format_local_moment(time_t t, char out[48]) {
-  tm local{};
-  localtime_r(&t, &local);
-  strftime(out, 48, "%Y-%m-%d %H:%M:%S %Z", &local);
+  snprintf(out, 48, "%s", local_moment_of(t).text);
 }

@@ -42,14 +42,16 @@ for target in "${targets[@]}"; do
   echo "| $target | $size | ${verdict:-none} |"
 done
 
-# CPU time per page load, host build: the whole program, from exec to exit;
-# the minimum and the median, which a busy machine disturbs least, and the
-# mean.
+# CPU time per page load, host build and, when this run built it, the static
+# x86-64 one: the whole program, from exec to exit; the minimum and the
+# median, which a busy machine disturbs least, and the mean.
 cmake --preset default >/dev/null
 cmake --build --preset default --target dormix-web >/dev/null
-unshare --mount /usr/bin/python3 - "${LOADS:-200}" "${WEB_ZONE:-Europe/Berlin}" <<'PYTHON'
+programs=(build/default/web/dormix-web)
+[[ " ${targets[*]} " == *" x86-64-static "* ]] && programs+=(build/footprint-web/x86-64-static/web/dormix-web)
+unshare --mount /usr/bin/python3 - "${LOADS:-200}" "${WEB_ZONE:-Europe/Berlin}" "${programs[@]}" <<'PYTHON'
 import os, statistics, subprocess, sys
-loads, zone = int(sys.argv[1]), sys.argv[2]
+loads, zone, programs = int(sys.argv[1]), sys.argv[2], sys.argv[3:]
 subprocess.run(["mount", "--make-rprivate", "/"], check=True)
 subprocess.run(["mount", "-t", "tmpfs", "-o", "mode=755", "tmpfs", "/opt"], check=True)
 os.makedirs("/opt/dormix/etc")
@@ -71,16 +73,18 @@ with open("packaging/settings.sample", "rb") as sample, open("/opt/dormix/etc/se
         text = text.replace(b"MOD_DORMIX_" + rule + b"_ENABLED=0", b"MOD_DORMIX_" + rule + b"_ENABLED=1")
     f.write(text)
 env = {"REQUEST_METHOD": "GET", "REMOTE_USER": "admin", "HTTP_HOST": "router", "TZ": zone}
-times = []
-for _ in range(loads):
-    with open(os.devnull, "wb") as null:
-        child = subprocess.Popen(["build/default/web/dormix-web"], env=env, stdout=null)
-        _, status, used = os.wait4(child.pid, 0)
-    if status != 0:
-        sys.exit("web: the page failed")
-    times.append((used.ru_utime + used.ru_stime) * 1000)
-print(f"CPU time per page load (x86-64 host, default build, TZ={zone}, {loads} loads): "
-      f"minimum {min(times):.2f} ms, median {statistics.median(times):.2f} ms, "
-      f"mean {statistics.mean(times):.2f} ms")
+for program in programs:
+    times = []
+    for _ in range(loads):
+        with open(os.devnull, "wb") as null:
+            child = subprocess.Popen([program], env=env, stdout=null)
+            _, status, used = os.wait4(child.pid, 0)
+        if status != 0:
+            sys.exit("web: the page failed")
+        times.append((used.ru_utime + used.ru_stime) * 1000)
+    build = "static build" if "x86-64-static" in program else "default build"
+    print(f"CPU time per page load (x86-64 host, {build}, TZ={zone}, {loads} loads): "
+          f"minimum {min(times):.2f} ms, median {statistics.median(times):.2f} ms, "
+          f"mean {statistics.mean(times):.2f} ms")
 PYTHON
 exit $over

@@ -4,8 +4,8 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "device/status.h"
 #include "analysis/field_view.h"
+#include "device/status.h"
 #include "web/sha256.h"
 
 namespace {

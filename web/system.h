@@ -8,9 +8,9 @@
 #include <sys/types.h>
 #include <time.h>
 
-#include "daemon/time_zone.h"
 #include "analysis/field_view.h"
 #include "analysis/findings.h"
+#include "daemon/time_zone.h"
 
 inline constexpr const char* WEB_SECRET_PATH = "/opt/dormix/etc/web.secret";
 /// An installer creates this file (root's, writable by root only) for a

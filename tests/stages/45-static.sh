@@ -104,5 +104,11 @@ if ((shipped > 49152)); then
   echo "release: the armhf daemon is $shipped bytes, over its 49152" >&2
   exit 1
 fi
+# So does the armhf settings page's.
+shipped=$(stat -c %s "$release/dormix-$version-armhf/opt/dormix/www/cgi-bin/dormix-web")
+if ((shipped > 98304)); then
+  echo "release: the armhf dormix-web is $shipped bytes, over its 98304" >&2
+  exit 1
+fi
 (cd "$release" && sha256sum --check --strict SHA256SUMS)
 echo "release archives:" "$release"/*.tar.gz

@@ -23,6 +23,8 @@ import urllib.parse
 BUILD, SOURCE, OUTPUT = (os.path.abspath(a) for a in sys.argv[1:4])
 SCRATCH = "/run/web-e2e"  # inside the private /run
 SETTINGS = "/opt/dormix/etc/settings"
+SECRET = "/opt/dormix/etc/web.secret"
+SWITCH = "/opt/dormix/etc/web.no-remote-user"
 PORT = 8080
 HOST = f"127.0.0.1:{PORT}"
 USER, PASSWORD = "admin", "router-pass"
@@ -286,6 +288,24 @@ def attacks():
     status, _, page = request("GET", path=PAGE + "?sleep_time=02%3A00&hash=x")
     check(status == 200, "a GET with form fields in its query shows the page")
     check(read(SETTINGS) == before, "after every attack the file is byte for byte the same")
+    # Where the installer's switch lets the page run without REMOTE_USER, Host
+    # must name the router: a rebound name is refused, its own names pass.
+    with open(SWITCH, "wb"):
+        pass
+    for host, wanted in ((f"evil.example:{PORT}", 403), (HOST, 200),
+                         (f"localhost:{PORT}", 200)):
+        status, _, text = request("GET", headers={"Host": host})
+        check(status == wanted, f"switch on, Host {host}: {status} {text[:80].strip()}")
+    os.unlink(SWITCH)
+    status, _, _ = request("GET", headers={"Host": f"evil.example:{PORT}"})
+    check(status == 200, f"switch off, the server's authentication decides: {status}")
+    # A form more than an hour old is sent back, nothing written.
+    env = {"REQUEST_METHOD": "GET", "REMOTE_USER": USER, "PATH": "/usr/bin:/bin"}
+    old_page = subprocess.run(["faketime", "-f", "-2h", f"{SCRATCH}/dormix-web"], env=env,
+                              capture_output=True).stdout.decode()
+    status, _, text = post_form(dict(form_of(old_page), sleep_time="04:00"))
+    check(status == 409 and "more than an hour old" in text and read(SETTINGS) == before,
+          f"a form made two hours ago: sent back, nothing written ({status})")
     # Without REMOTE_USER the program refuses by itself, whatever the server does.
     env = {"REQUEST_METHOD": "GET", "PATH": "/usr/bin:/bin"}
     out = subprocess.run([f"{SCRATCH}/dormix-web"], env=env, capture_output=True).stdout
@@ -308,7 +328,8 @@ def refusals_to_write():
     os.chmod("/opt/dormix/etc", 0o775)
     status, _, text = post_form(dict(fields, sleep_time="03:00"))
     os.chmod("/opt/dormix/etc", 0o755)
-    check(status == 403 and "a directory above" in text and read(SETTINGS) == before,
+    check(status == 403 and "the directory /opt/dormix/etc is writable by its group" in text
+          and read(SETTINGS) == before,
           f"a directory above it that its group can write: refused ({status})")
     os.chmod(SETTINGS, 0o644)
     env = {"REQUEST_METHOD": "GET", "REMOTE_USER": USER, "PATH": "/usr/bin:/bin"}
@@ -544,9 +565,19 @@ def browse():
         narrow = screenshot(driver, 360, f"{OUTPUT}/dormix-web-360.png")
         check(narrow <= 360, f"at 360 px nothing scrolls sideways ({narrow} px wide)")
 
+        # The first save on a router without the page's secret makes it and
+        # sends the form back: a GET made none, so no form had a token yet.
+        before = read(SETTINGS)
+        check(not os.path.exists(SECRET), "the GETs made no secret")
+        status, _, page = post_form(dict(form_of(driver.page_source), sleep_delay="60"))
+        check(status == 409 and "one was made now" in page and read(SETTINGS) == before,
+              f"the first save makes the secret and writes nothing ({status})")
+        check(os.path.exists(SECRET) and os.stat(SECRET).st_mode & 0o077 == 0,
+              "the secret is there now, for root alone")
+        driver.get(url)
+
         # A value the checker rejects, sent past the browser's own limits: the
         # message at the field, the file untouched.
-        before = read(SETTINGS)
         status, _, page = post_form(dict(form_of(driver.page_source), sleep_delay="3000000000"))
         with open(f"{OUTPUT}/after-submit.html", "w") as f:
             f.write(page)
