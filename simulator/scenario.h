@@ -98,6 +98,9 @@ struct scenario {
   std::string status_descriptors = "0=null 1=pipe 2=null";
   // libfaketime speed-up of the daemon's clocks, monotonic included; 0: real speed.
   int clock_speed = 0;
+  // Another process of the router keeps /dev/gpio open from the start to the
+  // end of the run, as dormix-check --watch does beside the daemon.
+  bool gpio_holder = false;
   std::vector<timed_action> actions;  // in time order
   std::vector<expectation> expectations;
 };

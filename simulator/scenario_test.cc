@@ -35,6 +35,7 @@ TEST(ScenarioParser, RejectsMalformedScenariosWithTheLine) {
       {"duration 2\nsettings missing\ntool-descriptors sh 0=null\n",
        "x.scn:3: expected: tool-descriptors"},
       {"duration 2\nsettings missing\nclock-speed 10\n", "x.scn:3: clock-speed needs"},
+      {"duration 2\nsettings missing\ngpio-holder 2\n", "x.scn:3: expected: gpio-holder"},
       {"needs faketime\nduration 2\nsettings missing\nclock-speed 1\n",
        "x.scn:4: expected: clock-speed"},
       {"needs faketime\nclock-speed 10\nduration 2\nsettings missing\n"
@@ -68,6 +69,7 @@ TEST(ScenarioParser, ReadsBlocksStateAndTimeline) {
       "lpm sleep 1.5 exit 3\n"
       "tool-descriptors lpm none\n"
       "tool-descriptors status 1=pipe 2=null\n"
+      "gpio-holder\n"
       "at 3 input 0 1\n"
       "at 1 signal SIGTERM\n";
   scenario s;
@@ -89,6 +91,7 @@ TEST(ScenarioParser, ReadsBlocksStateAndTimeline) {
   EXPECT_EQ(s.lpm_exit, 3);
   EXPECT_EQ(s.lpm_descriptors, "");
   EXPECT_EQ(s.status_descriptors, "1=pipe 2=null");
+  EXPECT_TRUE(s.gpio_holder);
   ASSERT_EQ(s.actions.size(), 2U);
   EXPECT_DOUBLE_EQ(s.actions[0].at, 1);  // sorted by time
   EXPECT_EQ(s.actions[0].change.number, SIGTERM);
