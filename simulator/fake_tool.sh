@@ -4,6 +4,8 @@
 # files of the run directory say. Built into dormix-sim, which installs it as both.
 run=/dev/.dormix-sim # RUN_DIR in sandbox.h
 tool=${0##*/}
+# When it started, on the boot clock: the simulator may read the report late.
+read -r started _ </proc/uptime
 
 # The descriptors the tool was given, the way the shell sees them: only
 # builtins run before the list is taken, so the shell has opened nothing but
@@ -28,15 +30,20 @@ for fd in /proc/$$/fd/*; do
   fi
   fds="$fds ${fd##*/}=$kind"
 done
-printf '%s\t%s\tstart\t%s\t%s\n' "$tool" "$$" "${fds# }" "$*" >>"$run/events"
+# The status tool's answer is chosen before its run is reported, so that
+# the report says which answer the daemon got.
+mode=
+[ "$tool" = status ] && read -r mode <"$run/status-mode"
+printf '%s\t%s\tstart\t%s\t%s\t%s\t%s\n' "$tool" "$$" "${fds# }" "$*" "$mode" "$started" \
+  >>"$run/events"
 
 if [ "$tool" = lpm ]; then
   read -r seconds code <"$run/lpm-behaviour"
   [ "$seconds" = 0 ] || sleep "$seconds"
-  printf 'lpm\t%s\tend\t%s\t\n' "$$" "$code" >>"$run/events"
+  read -r ended _ </proc/uptime
+  printf 'lpm\t%s\tend\t%s\t%s\n' "$$" "$code" "$ended" >>"$run/events"
   exit "$code"
 fi
-read -r mode <"$run/status-mode"
 [ "$mode" = fail ] && exit 1
 [ "$1" = -v ] && [ -f "$run/sections/$2" ] || exit 1
 cat "$run/sections/$2" || exit 1

@@ -1,6 +1,7 @@
 #include "simulator/observe.h"
 
 #include <fcntl.h>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -16,6 +17,15 @@ namespace {
 // A child counts as left unreaped once it has been a zombie this long: more
 // than a cycle, with room for a slow, loaded or traced daemon.
 constexpr double ZOMBIE_AGE = 2.0;
+
+// When a tool says it started or ended, in seconds since the daemon's start:
+// its own stamp from /proc/uptime, or now when it gave none.
+double stamped_time(const run_state& r, const std::string& uptime) {
+  char* end = nullptr;
+  const double stamp = strtod(uptime.c_str(), &end);
+  if (uptime.empty() || *end != '\0') return r.now();
+  return std::min(r.now(), stamp - r.start);
+}
 
 }  // namespace
 
@@ -43,20 +53,27 @@ void observe_tool_line(run_state* r, const std::string& line) {
   std::vector<std::string> f = split_tabs(line);
   if (f.size() < 4) return;
   const long pid = atol(f[1].c_str());
+  const size_t stamp_field = f[2] == "start" ? 6 : 4;
+  const std::string stamp = f.size() > stamp_field ? f[stamp_field] : "";
   if (f[0] == "lpm" && f[2] == "start" && f.size() >= 5) {
-    r->lpm_started[pid] = r->now();
     sim_event& event = r->add(event_kind::lpm_start, f[4], 0, pid, f[3]);
+    event.t = stamped_time(*r, stamp);
+    r->lpm_started[pid] = event.t;
     r->show(event, "lpm", "/usr/sbin/lpm " + f[4] + (r->options.verbose ? "  [" + f[3] + "]" : ""));
   } else if (f[0] == "lpm" && f[2] == "end") {
     sim_event& event = r->add(event_kind::lpm_end, f[3], atol(f[3].c_str()), pid);
+    event.t = stamped_time(*r, stamp);
     char took[32] = "";
     if (r->lpm_started.count(pid) != 0)
       snprintf(took, sizeof took, " after %.1f s", event.t - r->lpm_started[pid]);
     r->show(event, "lpm", std::string("returned with exit status ") + f[3] + took);
   } else if (f[0] == "status" && f[2] == "start" && f.size() >= 5) {
-    sim_event& event = r->add(event_kind::status_run, f[4], 0, pid, f[3]);
+    const bool failing = f.size() >= 6 && f[5] == "fail";
+    sim_event& event = r->add(event_kind::status_run, f[4], failing ? 1 : 0, pid, f[3]);
+    event.t = stamped_time(*r, stamp);
     if (r->options.verbose)
-      r->show(event, "status", "/usr/bin/status " + f[4] + "  [" + f[3] + "]");
+      r->show(event, "status",
+              "/usr/bin/status " + f[4] + "  [" + f[3] + "]" + (failing ? "  (fails)" : ""));
   }
 }
 
@@ -106,6 +123,9 @@ void observe_report(run_state* r, const std::string& line) {
 void sample_daemon(run_state* r, bool as_probe) {
   long pid = r->daemon_host_pid;
   if (pid <= 0 || r->record.daemon_exited) return;
+  // Until its exec the daemon's process is a copy of the init, with all of
+  // the simulator's descriptors: on a busy machine a sample can land there.
+  if (runs_this_program(pid)) return;
   const int descriptors = count_descriptors(pid);
   std::vector<long> zombies = zombie_children(pid);
   std::map<long, double> first_seen;

@@ -75,7 +75,7 @@ bool start_daemon(run_state* r, run_pipes* pipes, std::string* reason) {
     printf("=== %s%s%s\n", s.name.c_str(), s.title.empty() ? "" : ": ", s.title.c_str());
     printf("%8s  %-8s  %-7s %s\n", "seconds", s.needs_faketime ? "clock" : "", "event", "");
   }
-  r->start = monotonic_now();
+  r->start = boot_clock_now();
   r->init = fork();
   if (r->init == 0) run_init(s, command, environment, pipes->report[1], pipes->output[1]);
   close(pipes->report[1]);
@@ -270,7 +270,8 @@ int run_scenario(const scenario& s, const run_options& options) {
     return RUN_FAILED;
   }
   for (const expectation& e : s.expectations) {
-    if (e.what == expect_what::fds_at_most || e.what == expect_what::no_zombies) r.sampling = true;
+    if (e.match.what == expect_what::fds_at_most || e.match.what == expect_what::no_zombies)
+      r.sampling = true;
   }
   run_pipes pipes;
   if (!start_daemon(&r, &pipes, &reason)) {
