@@ -52,8 +52,7 @@ bool matches(const event_pattern& p, const sim_event& event) {
 bool window_of(const expectation& e, const run_record& record, window* w, double* anchor_t) {
   double origin = 0;
   if (e.anchored) {
-    // The earliest: the tools' events carry their own times, and may be
-    // recorded after later ones.
+    // The earliest, whatever order the reports came in.
     bool found = false;
     for (const sim_event& event : record.events) {
       if (event.t < e.since || !matches(e.after, event) || (found && event.t >= origin)) continue;

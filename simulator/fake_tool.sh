@@ -4,8 +4,6 @@
 # files of the run directory say. Built into dormix-sim, which installs it as both.
 run=/dev/.dormix-sim # RUN_DIR in sandbox.h
 tool=${0##*/}
-# When it started, on the boot clock: the simulator may read the report late.
-read -r started _ </proc/uptime
 
 # The descriptors the tool was given, the way the shell sees them: only
 # builtins run before the list is taken, so the shell has opened nothing but
@@ -34,14 +32,12 @@ done
 # the report says which answer the daemon got.
 mode=
 [ "$tool" = status ] && read -r mode <"$run/status-mode"
-printf '%s\t%s\tstart\t%s\t%s\t%s\t%s\n' "$tool" "$$" "${fds# }" "$*" "$mode" "$started" \
-  >>"$run/events"
+printf '%s\t%s\tstart\t%s\t%s\t%s\n' "$tool" "$$" "${fds# }" "$*" "$mode" >>"$run/events"
 
 if [ "$tool" = lpm ]; then
   read -r seconds code <"$run/lpm-behaviour"
   [ "$seconds" = 0 ] || sleep "$seconds"
-  read -r ended _ </proc/uptime
-  printf 'lpm\t%s\tend\t%s\t%s\n' "$$" "$code" "$ended" >>"$run/events"
+  printf 'lpm\t%s\tend\t%s\t\n' "$$" "$code" >>"$run/events"
   exit "$code"
 fi
 [ "$mode" = fail ] && exit 1

@@ -1,7 +1,6 @@
 #include "simulator/observe.h"
 
 #include <fcntl.h>
-#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -17,15 +16,6 @@ namespace {
 // A child counts as left unreaped once it has been a zombie this long: more
 // than a cycle, with room for a slow, loaded or traced daemon.
 constexpr double ZOMBIE_AGE = 2.0;
-
-// When a tool says it started or ended, in seconds since the daemon's start:
-// its own stamp from /proc/uptime, or now when it gave none.
-double stamped_time(const run_state& r, const std::string& uptime) {
-  char* end = nullptr;
-  const double stamp = strtod(uptime.c_str(), &end);
-  if (uptime.empty() || *end != '\0') return r.now();
-  return std::min(r.now(), stamp - r.start);
-}
 
 }  // namespace
 
@@ -53,16 +43,12 @@ void observe_tool_line(run_state* r, const std::string& line) {
   std::vector<std::string> f = split_tabs(line);
   if (f.size() < 4) return;
   const long pid = atol(f[1].c_str());
-  const size_t stamp_field = f[2] == "start" ? 6 : 4;
-  const std::string stamp = f.size() > stamp_field ? f[stamp_field] : "";
   if (f[0] == "lpm" && f[2] == "start" && f.size() >= 5) {
     sim_event& event = r->add(event_kind::lpm_start, f[4], 0, pid, f[3]);
-    event.t = stamped_time(*r, stamp);
     r->lpm_started[pid] = event.t;
     r->show(event, "lpm", "/usr/sbin/lpm " + f[4] + (r->options.verbose ? "  [" + f[3] + "]" : ""));
   } else if (f[0] == "lpm" && f[2] == "end") {
     sim_event& event = r->add(event_kind::lpm_end, f[3], atol(f[3].c_str()), pid);
-    event.t = stamped_time(*r, stamp);
     char took[32] = "";
     if (r->lpm_started.count(pid) != 0)
       snprintf(took, sizeof took, " after %.1f s", event.t - r->lpm_started[pid]);
@@ -70,7 +56,6 @@ void observe_tool_line(run_state* r, const std::string& line) {
   } else if (f[0] == "status" && f[2] == "start" && f.size() >= 5) {
     const bool failing = f.size() >= 6 && f[5] == "fail";
     sim_event& event = r->add(event_kind::status_run, f[4], failing ? 1 : 0, pid, f[3]);
-    event.t = stamped_time(*r, stamp);
     if (r->options.verbose)
       r->show(event, "status",
               "/usr/bin/status " + f[4] + "  [" + f[3] + "]" + (failing ? "  (fails)" : ""));

@@ -5,13 +5,13 @@
 
 #include "simulator/proc_view.h"
 
-double boot_clock_now() {
+double monotonic_now() {
   timespec now{};
-  clock_gettime(CLOCK_BOOTTIME, &now);
+  clock_gettime(CLOCK_MONOTONIC, &now);
   return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
 }
 
-double run_state::now() const { return boot_clock_now() - start; }
+double run_state::now() const { return monotonic_now() - start; }
 
 void run_state::show(const sim_event& event, const char* label, const std::string& text) const {
   if (options.quiet) return;

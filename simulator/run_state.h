@@ -19,7 +19,7 @@ struct run_state {
   run_record record;
   gpio_levels levels{};
   fake_clock clock;
-  double start = 0;  // boot clock seconds at which the daemon was started
+  double start = 0;  // monotonic seconds at which the daemon was started
   pid_t init = -1;
   long launched_ns_pid = -1;
   long daemon_host_pid = -1;
@@ -46,7 +46,5 @@ struct run_state {
   long signal_target();
 };
 
-/// Seconds of the boot clock, which /proc/uptime shows: the fake tools stamp
-/// their reports with it, so that a busy simulator reads them late but
-/// times them right.
-double boot_clock_now();
+/// Seconds of the monotonic clock.
+double monotonic_now();

@@ -75,7 +75,7 @@ bool start_daemon(run_state* r, run_pipes* pipes, std::string* reason) {
     printf("=== %s%s%s\n", s.name.c_str(), s.title.empty() ? "" : ": ", s.title.c_str());
     printf("%8s  %-8s  %-7s %s\n", "seconds", s.needs_faketime ? "clock" : "", "event", "");
   }
-  r->start = boot_clock_now();
+  r->start = monotonic_now();
   r->init = fork();
   if (r->init == 0) run_init(s, command, environment, pipes->report[1], pipes->output[1]);
   close(pipes->report[1]);
@@ -186,7 +186,8 @@ bool serve_reports(run_state* r, loop_state* loop, const sandbox& box, gpio_file
   int ready = poll(watched, 5, timeout_ms);
   if (ready < 0 && errno != EINTR) return false;
   if (ready <= 0) return true;
-  if (watched[0].revents & POLLIN) gpio_file_serve(gpio);
+  // A request is answered last: what the daemon and its tools reported
+  // before making it is recorded before it, in the order it happened.
   if (watched[1].revents & POLLIN) read_syslog(r, box.syslog_fd);
   if (watched[2].revents & POLLIN) {
     drain_lines(box.events_fd, &loop->tool_pending,
@@ -194,6 +195,7 @@ bool serve_reports(run_state* r, loop_state* loop, const sandbox& box, gpio_file
   }
   if (watched[3].revents & (POLLIN | POLLHUP)) read_reports(r, loop, &pipes->report[0]);
   if (watched[4].revents & (POLLIN | POLLHUP)) read_output(r, loop, &pipes->output[0]);
+  if (watched[0].revents & POLLIN) gpio_file_serve(gpio);
   return true;
 }
 
