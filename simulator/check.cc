@@ -1,6 +1,7 @@
 #include "simulator/check.h"
 
 #include <sys/wait.h>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -17,29 +18,52 @@ std::string seconds_text(double t) {
   return text;
 }
 
-bool in_window(const expectation& e, double t, double end) {
-  return t >= e.from && t <= (e.to < 0 ? end : e.to);
-}
+// The stretch of the run an expectation looks at, in seconds since start.
+struct window {
+  double from;
+  double to;
+};
 
-bool matches(const expectation& e, const sim_event& event) {
-  switch (e.what) {
+bool inside(const window& w, double t) { return t >= w.from && t <= w.to; }
+
+bool matches(const event_pattern& p, const sim_event& event) {
+  switch (p.what) {
     case expect_what::lpm:
       return event.kind == event_kind::lpm_start &&
-             (e.any_arguments || event.text == join_words(e.arguments));
+             (p.any_arguments || event.text == join_words(p.arguments));
     case expect_what::log:
-      return event.kind == event_kind::log && event.text == e.arguments[0];
+      return event.kind == event_kind::log && event.text == p.arguments[0];
     case expect_what::status:
-      return event.kind == event_kind::status_run;
+      return event.kind == event_kind::status_run && (p.answer.empty() || event.number == 1);
     case expect_what::gpio_open:
       return event.kind == event_kind::gpio_open;
     case expect_what::gpio_read:
-      return event.kind == event_kind::gpio_read && event.number == e.number;
+      return event.kind == event_kind::gpio_read && event.number == p.number &&
+             (p.answer.empty() || event.detail == p.answer);
     case expect_what::exit_status:
       return event.kind == event_kind::daemon_exit && WIFEXITED(static_cast<int>(event.number)) &&
-             WEXITSTATUS(static_cast<int>(event.number)) == e.number;
+             WEXITSTATUS(static_cast<int>(event.number)) == p.number;
     default:
       return false;
   }
+}
+
+// The window of e in this run; false when its anchor never happened.
+bool window_of(const expectation& e, const run_record& record, window* w, double* anchor_t) {
+  double origin = 0;
+  if (e.anchored) {
+    // The earliest, whatever order the reports came in.
+    bool found = false;
+    for (const sim_event& event : record.events) {
+      if (event.t < e.since || !matches(e.after, event) || (found && event.t >= origin)) continue;
+      origin = event.t;
+      found = true;
+    }
+    if (!found) return false;
+  }
+  *anchor_t = origin;
+  *w = window{origin + e.from, e.to < 0 ? record.end : origin + e.to};
+  return true;
 }
 
 std::string count_wanted(const expectation& e) {
@@ -48,14 +72,46 @@ std::string count_wanted(const expectation& e) {
   return std::to_string(e.min_count) + " to " + std::to_string(e.max_count);
 }
 
+bool counted_enough(const expectation& e, long count) {
+  return count >= e.min_count && (e.max_count < 0 || count <= e.max_count);
+}
+
+// "each cycle": the daemon's level requests for input 0 mark its cycles, and
+// each stretch between two of them in the window must hold the count. A busy
+// machine makes the cycles longer, not their content different.
+verdict check_each_cycle(const expectation& e, const run_record& record, const window& w) {
+  std::vector<double> marks;
+  for (const sim_event& event : record.events) {
+    if (event.kind == event_kind::gpio_read && event.number == 0 && inside(w, event.t))
+      marks.push_back(event.t);
+  }
+  std::sort(marks.begin(), marks.end());
+  if (marks.size() < 2) return verdict{false, "", "no cycles: input 0 was not read twice"};
+  for (size_t i = 1; i < marks.size(); ++i) {
+    long count = 0;
+    for (const sim_event& event : record.events) {
+      count += matches(e.match, event) && event.t > marks[i - 1] && event.t < marks[i];
+    }
+    if (!counted_enough(e, count)) {
+      return verdict{false, "",
+                     "seen " + std::to_string(count) + "x in the cycle from " +
+                         seconds_text(marks[i - 1]) + " to " + seconds_text(marks[i]) +
+                         "; wanted " + count_wanted(e)};
+    }
+  }
+  return verdict{true, "", std::to_string(marks.size() - 1) + " cycles, each as wanted"};
+}
+
 verdict check_samples(const expectation& e, const run_record& record) {
   verdict v{true, "", ""};
+  const window w{e.from, e.to < 0 ? record.end : e.to};
   int used = 0;
   int worst = -1;
   double worst_t = 0;
   for (const process_sample& sample : record.samples) {
-    if (!in_window(e, sample.t, record.end)) continue;
-    const int value = e.what == expect_what::fds_at_most ? sample.descriptors : sample.zombies;
+    if (!inside(w, sample.t)) continue;
+    const int value =
+        e.match.what == expect_what::fds_at_most ? sample.descriptors : sample.zombies;
     if (value < 0) continue;
     ++used;
     if (value > worst) {
@@ -64,8 +120,8 @@ verdict check_samples(const expectation& e, const run_record& record) {
     }
   }
   if (used == 0) return verdict{false, "", "no samples of the daemon in the window"};
-  if (e.what == expect_what::fds_at_most) {
-    v.held = worst <= e.number;
+  if (e.match.what == expect_what::fds_at_most) {
+    v.held = worst <= e.match.number;
     v.finding = "at most " + std::to_string(worst) + " open (at " + seconds_text(worst_t) + ", " +
                 std::to_string(used) + " samples)";
   } else {
@@ -82,23 +138,39 @@ std::vector<verdict> check_expectations(const scenario& s, const run_record& rec
   std::vector<verdict> verdicts;
   for (const expectation& e : s.expectations) {
     verdict v{true, "line " + std::to_string(e.line) + ": " + e.text, ""};
-    if (e.what == expect_what::fds_at_most || e.what == expect_what::no_zombies) {
+    if (e.match.what == expect_what::fds_at_most || e.match.what == expect_what::no_zombies) {
       verdict sampled = check_samples(e, record);
       v.held = sampled.held;
       v.finding = sampled.finding;
       verdicts.push_back(v);
       continue;
     }
+    window w{};
+    double anchor_t = 0;
+    if (!window_of(e, record, &w, &anchor_t)) {
+      v.held = false;
+      v.finding = "the event the window is timed after never came";
+      verdicts.push_back(v);
+      continue;
+    }
+    if (e.each_cycle) {
+      const verdict cycles = check_each_cycle(e, record, w);
+      v.held = cycles.held;
+      v.finding = cycles.finding;
+      verdicts.push_back(v);
+      continue;
+    }
     long count = 0;
     std::string times;
     for (const sim_event& event : record.events) {
-      if (!matches(e, event) || !in_window(e, event.t, record.end)) continue;
+      if (!matches(e.match, event) || !inside(w, event.t)) continue;
       ++count;
       if (count <= 4) times += (times.empty() ? "" : ", ") + seconds_text(event.t);
     }
-    v.held = count >= e.min_count && (e.max_count < 0 || count <= e.max_count);
+    v.held = counted_enough(e, count);
     v.finding = "seen " + std::to_string(count) + "x";
     if (!times.empty()) v.finding += " at " + times + (count > 4 ? ", ..." : "");
+    if (e.anchored) v.finding += "; timed after " + seconds_text(anchor_t);
     if (!v.held) v.finding += "; wanted " + count_wanted(e);
     verdicts.push_back(v);
   }

@@ -25,6 +25,11 @@ run_record sample_run() {
       event(0.01, event_kind::log, "started", "dormix 29"),
       event(0.02, event_kind::status_run, "-v ports", "0=null 1=pipe 2=null"),
       event(0.03, event_kind::gpio_open, "read-write"),
+      event(0.04, event_kind::gpio_read, "input 0", "0", 0),
+      event(1.2, event_kind::gpio_read, "input 0", "1", 0),
+      event(2.2, event_kind::gpio_read, "input 0", "1", 0),
+      event(2.5, event_kind::status_run, "-v ports", "0=null 1=pipe 2=null", 1),
+      event(2.7, event_kind::gpio_read, "input 0", "1", 0),
       event(3.2, event_kind::lpm_start, "-b -i 3600", "0=null 1=null 2=null"),
       event(5.2, event_kind::lpm_end, "0"),
       event(5.3, event_kind::lpm_start, "-b -i 3600", "0=null 1=null 2=null"),
@@ -50,7 +55,9 @@ TEST(Expectations, JudgeCountsWindowsAndArguments) {
       {"expect never lpm", false},
       {"expect log started within 0 0.5", true},
       {"expect log stopped within 0 7", false},
-      {"expect count 1 status", true},
+      {"expect count 2 status", true},
+      {"expect count 1 status fail within 2.5 2.5", true},
+      {"expect never status fail within 0 2.4", true},
       {"expect count 1 gpio-open", true},
       {"expect exit 0", true},
       {"expect exit 1", false},
@@ -60,6 +67,26 @@ TEST(Expectations, JudgeCountsWindowsAndArguments) {
       {"expect no-zombies within 0 2", true},
       {"expect no-zombies", false},
       {"expect no-zombies within 4 end", false},  // no samples there
+      {"expect gpio-read 0 1 within 0 1.2", true},
+      {"expect gpio-read 0 1 within 0 1.1", false},  // only level 0 was read by then
+      // Timed from the first read that saw level 1 (1.2 s), or from the first
+      // at or after "since".
+      {"expect lpm -b -i 3600 within 1.9 2.1 after gpio-read 0 1", true},
+      {"expect lpm -b -i 3600 within 2.1 3 after gpio-read 0 1", false},
+      {"expect never lpm within 0 1.9 after gpio-read 0 1", true},
+      {"expect lpm -b -i 3600 within 0.9 1.1 after gpio-read 0 1 since 2", true},
+      {"expect lpm -b -i 3600 within 1.9 2.1 after gpio-read 0 1 since 2", false},
+      {"expect count 1 lpm within 0 2 after lpm", true},
+      {"expect lpm within 0.6 0.8 after status fail", true},
+      {"expect lpm within 0 0.6 after status fail", false},
+      {"expect count 2 lpm within 0 end after gpio-read 0", true},
+      {"expect never lpm within 0 end after gpio-read 1", false},  // never read
+      // The reads of input 0 at 0.04, 1.2, 2.2 and 2.7 s mark three cycles.
+      {"expect count 0 lpm each cycle within 0 2.5", true},
+      {"expect count 0..1 status each cycle", true},
+      {"expect count 1 status each cycle", false},
+      {"expect count 0 status each cycle within 1 end", false},         // the run at 2.5 s
+      {"expect count 1 lpm each cycle within 0 end after lpm", false},  // no reads after it
   };
   for (const auto& c : cases) {
     std::vector<verdict> verdicts =
@@ -74,7 +101,7 @@ TEST(Invariants, CatchForeignLogsAndLeakedDescriptors) {
   EXPECT_TRUE(check_invariants(sample_run())[1].held);
 
   run_record wrong_pid = sample_run();
-  wrong_pid.events[6].pid = 8;
+  wrong_pid.events[11].pid = 8;
   EXPECT_FALSE(check_invariants(wrong_pid)[0].held);
 
   run_record wrong_priority = sample_run();
@@ -82,11 +109,12 @@ TEST(Invariants, CatchForeignLogsAndLeakedDescriptors) {
   EXPECT_FALSE(check_invariants(wrong_priority)[0].held);
 
   run_record leaked = sample_run();
-  leaked.events[3].detail = "0=null 1=null 2=null 3=socket";
+  leaked.events[8].detail = "0=null 1=null 2=null 3=socket";
   EXPECT_FALSE(check_invariants(leaked)[1].held);
 
   run_record status_on_null = sample_run();
   status_on_null.events[1].detail = "0=null 1=null 2=null";
+  status_on_null.events[6].detail = "0=null 1=null 2=null";
   EXPECT_FALSE(check_invariants(status_on_null)[1].held);
 
   // A scenario that says what the tools get replaces the usual lists.

@@ -1,5 +1,5 @@
-// "expect [never | count N | count N..M | count N..] WHAT [within FROM TO|end]"
-// read into an expectation.
+// "expect [never | count N | count N..M | count N..] WHAT [each cycle]
+//         [within FROM TO|end [after WHAT [since S]]]" read into an expectation.
 #include "simulator/lines.h"
 #include "simulator/scenario.h"
 #include "simulator/scenario_text.h"
@@ -30,15 +30,30 @@ bool parse_count(const std::string& word, long* min_count, long* max_count) {
   return parse_integer(upper, max_count) && *max_count >= *min_count;
 }
 
-// "within FROM TO|end" at the end of w, taken off.
-bool take_window(words* w, expectation* e, std::string* error) {
+// "within FROM TO|end [after WHAT [since S]]" at the end of w, taken off;
+// the anchor's words go to anchor_words.
+bool take_window(words* w, expectation* e, words* anchor_words, std::string* error) {
   const size_t n = w->size();
-  if (n < 3 || (*w)[n - 3] != "within") return true;
-  if (!parse_number((*w)[n - 2], &e->from)) return fail(error, "bad window start");
-  const std::string& to = (*w)[n - 1];
+  size_t at = n;
+  for (size_t i = 0; i + 3 <= n; ++i) {
+    if ((*w)[i] == "within" && (i + 3 == n || (*w)[i + 3] == "after")) at = i;
+  }
+  if (at == n) return true;
+  if (!parse_number((*w)[at + 1], &e->from)) return fail(error, "bad window start");
+  const std::string& to = (*w)[at + 2];
   if (to != "end" && (!parse_number(to, &e->to) || e->to < e->from))
     return fail(error, "bad window end");
-  w->resize(n - 3);
+  if (at + 3 < n) {
+    e->anchored = true;
+    anchor_words->assign(w->begin() + static_cast<long>(at) + 4, w->end());
+    const size_t m = anchor_words->size();
+    if (m >= 2 && (*anchor_words)[m - 2] == "since") {
+      if (!parse_number((*anchor_words)[m - 1], &e->since)) return fail(error, "bad since");
+      anchor_words->resize(m - 2);
+    }
+    if (anchor_words->empty()) return fail(error, "after what?");
+  }
+  w->resize(at);
   return true;
 }
 
@@ -59,49 +74,73 @@ bool take_count(words* w, expectation* e, bool* counted, std::string* error) {
 }
 
 // log MESSAGE, quoted or not
-bool read_log_message(const words& arguments, expectation* e, std::string* error) {
+bool read_log_message(const words& arguments, event_pattern* p, std::string* error) {
   std::string message = join_words(arguments);
   if (message.size() >= 2 && message.front() == '"' && message.back() == '"') {
     message = message.substr(1, message.size() - 2);
   }
   if (message.empty()) return fail(error, "expected: log MESSAGE");
-  e->arguments.push_back(message);
+  p->arguments.push_back(message);
   return true;
 }
 
+// gpio-read N [LEVEL]
+bool read_gpio_read(const std::string& what, const words& arguments, event_pattern* p,
+                    std::string* error) {
+  long level = 0;
+  if (arguments.empty() || arguments.size() > 2 || !parse_integer(arguments[0], &p->number) ||
+      p->number < 0 ||
+      (arguments.size() == 2 && (!parse_integer(arguments[1], &level) || level < 0))) {
+    return fail(error, what + " takes an input and optionally a level");
+  }
+  if (arguments.size() == 2) p->answer = std::to_string(level);
+  return p->number < SIM_INPUT_COUNT || fail(error, "no such input");
+}
+
 // WHAT and its arguments.
-bool read_what(const std::string& what, const words& arguments, expectation* e,
+bool read_what(const std::string& what, const words& arguments, event_pattern* p,
                std::string* error) {
   static const struct {
     const char* name;
     expect_what what;
     bool takes_number;
-  } plain[] = {{"status", expect_what::status, false},
-               {"gpio-open", expect_what::gpio_open, false},
+  } plain[] = {{"gpio-open", expect_what::gpio_open, false},
                {"no-zombies", expect_what::no_zombies, false},
-               {"gpio-read", expect_what::gpio_read, true},
                {"exit", expect_what::exit_status, true},
                {"fds-at-most", expect_what::fds_at_most, true}};
+  p->answer.clear();
   if (what == "lpm") {
-    e->what = expect_what::lpm;
-    e->any_arguments = arguments.empty();
-    e->arguments = arguments;
+    p->what = expect_what::lpm;
+    p->any_arguments = arguments.empty();
+    p->arguments = arguments;
     return true;
   }
   if (what == "log") {
-    e->what = expect_what::log;
-    return read_log_message(arguments, e, error);
+    p->what = expect_what::log;
+    return read_log_message(arguments, p, error);
+  }
+  if (what == "status") {
+    p->what = expect_what::status;
+    if (arguments.empty()) return true;
+    p->answer = arguments[0];
+    return (arguments.size() == 1 && p->answer == "fail") || fail(error, "expected: status [fail]");
+  }
+  if (what == "gpio-read") {
+    p->what = expect_what::gpio_read;
+    return read_gpio_read(what, arguments, p, error);
   }
   for (const auto& entry : plain) {
     if (what != entry.name) continue;
-    e->what = entry.what;
+    p->what = entry.what;
     if (!entry.takes_number) return arguments.empty() || fail(error, what + " takes no arguments");
-    if (arguments.size() != 1 || !parse_integer(arguments[0], &e->number) || e->number < 0)
-      return fail(error, what + " takes one number");
-    return e->what != expect_what::gpio_read || e->number < SIM_INPUT_COUNT ||
-           fail(error, "no such input");
+    return (arguments.size() == 1 && parse_integer(arguments[0], &p->number) && p->number >= 0) ||
+           fail(error, what + " takes one number");
   }
   return fail(error, "unknown expectation '" + what + "'");
+}
+
+bool sampled(expect_what what) {
+  return what == expect_what::fds_at_most || what == expect_what::no_zombies;
 }
 
 }  // namespace
@@ -112,13 +151,27 @@ bool parse_expectation(const words& words_after_expect, expectation* e, std::str
   e->max_count = -1;
   e->from = 0;
   e->to = -1;
+  e->anchored = false;
+  e->since = 0;
+  e->each_cycle = false;
   bool counted = false;
-  if (!take_window(&w, e, error) || !take_count(&w, e, &counted, error)) return false;
+  words anchor;
+  if (!take_window(&w, e, &anchor, error) || !take_count(&w, e, &counted, error)) return false;
+  if (w.size() >= 2 && w[w.size() - 2] == "each" && w.back() == "cycle") {
+    if (!counted) return fail(error, "each cycle needs a count");
+    e->each_cycle = true;
+    w.resize(w.size() - 2);
+  }
   if (w.empty()) return fail(error, "expect what?");
   const std::string what = w[0];
-  if (!read_what(what, words(w.begin() + 1, w.end()), e, error)) return false;
-  if (counted && (e->what == expect_what::fds_at_most || e->what == expect_what::no_zombies)) {
-    return fail(error, what + " takes no count");
-  }
+  if (!read_what(what, words(w.begin() + 1, w.end()), &e->match, error)) return false;
+  if (counted && sampled(e->match.what)) return fail(error, what + " takes no count");
+  if (e->each_cycle && e->match.what == expect_what::gpio_read)
+    return fail(error, "level requests mark the cycles");
+  if (!e->anchored) return true;
+  if (!read_what(anchor[0], words(anchor.begin() + 1, anchor.end()), &e->after, error))
+    return false;
+  if (sampled(e->match.what) || sampled(e->after.what))
+    return fail(error, "samples are not timed after an event");
   return true;
 }

@@ -28,7 +28,11 @@ for fd in /proc/$$/fd/*; do
   fi
   fds="$fds ${fd##*/}=$kind"
 done
-printf '%s\t%s\tstart\t%s\t%s\n' "$tool" "$$" "${fds# }" "$*" >>"$run/events"
+# The status tool's answer is chosen before its run is reported, so that
+# the report says which answer the daemon got.
+mode=
+[ "$tool" = status ] && read -r mode <"$run/status-mode"
+printf '%s\t%s\tstart\t%s\t%s\t%s\n' "$tool" "$$" "${fds# }" "$*" "$mode" >>"$run/events"
 
 if [ "$tool" = lpm ]; then
   read -r seconds code <"$run/lpm-behaviour"
@@ -36,7 +40,6 @@ if [ "$tool" = lpm ]; then
   printf 'lpm\t%s\tend\t%s\t\n' "$$" "$code" >>"$run/events"
   exit "$code"
 fi
-read -r mode <"$run/status-mode"
 [ "$mode" = fail ] && exit 1
 [ "$1" = -v ] && [ -f "$run/sections/$2" ] || exit 1
 cat "$run/sections/$2" || exit 1

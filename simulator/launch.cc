@@ -54,6 +54,17 @@ void write_all(int fd, const std::string& text) {
   _exit(127);
 }
 
+// Holds /dev/gpio open until the namespace ends, and nothing else.
+[[noreturn]] void hold_gpio() {
+  int null_fd = open("/dev/null", O_RDWR);
+  dup2(null_fd, 0);
+  dup2(null_fd, 1);
+  dup2(null_fd, 2);
+  syscall(SYS_close_range, 3U, ~0U, 0U);
+  if (open("/dev/gpio", O_RDONLY) < 0) _exit(1);
+  for (;;) pause();
+}
+
 }  // namespace
 
 std::vector<std::string> daemon_environment(const scenario& s, const run_options& options) {
@@ -75,14 +86,15 @@ std::vector<std::string> daemon_environment(const scenario& s, const run_options
   return environment;
 }
 
-void run_init(const std::vector<std::string>& command, const std::vector<std::string>& environment,
-              int report_fd, int output_fd) {
+void run_init(const scenario& s, const std::vector<std::string>& command,
+              const std::vector<std::string>& environment, int report_fd, int output_fd) {
   prctl(PR_SET_PDEATHSIG, SIGKILL);
   if (unshare(CLONE_NEWNS) != 0 ||
       mount("proc", "/proc", "proc", MS_NOSUID | MS_NODEV | MS_NOEXEC, nullptr) != 0) {
     write_all(report_fd, std::string("error cannot mount /proc: ") + strerror(errno) + "\n");
     _exit(1);
   }
+  if (s.gpio_holder && fork() == 0) hold_gpio();
   pid_t daemon = fork();
   if (daemon == 0) exec_daemon(command, environment, output_fd);
   close(output_fd);

@@ -14,9 +14,10 @@
 std::vector<std::string> daemon_environment(const scenario& s, const run_options& options);
 
 /// pid 1 of the run's pid namespace: mounts that namespace's /proc, starts
-/// command with stdout and stderr on output_fd, writes "launched PID" and
-/// "exited STATUS" (or "error ...") lines to report_fd, and reaps orphans.
-[[noreturn]] void run_init(const std::vector<std::string>& command,
+/// the scenario's /dev/gpio holder if it has one, starts command with stdout
+/// and stderr on output_fd, writes "launched PID" and "exited STATUS" (or
+/// "error ...") lines to report_fd, and reaps orphans.
+[[noreturn]] void run_init(const scenario& s, const std::vector<std::string>& command,
                            const std::vector<std::string>& environment, int report_fd,
                            int output_fd);
 

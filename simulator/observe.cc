@@ -44,8 +44,8 @@ void observe_tool_line(run_state* r, const std::string& line) {
   if (f.size() < 4) return;
   const long pid = atol(f[1].c_str());
   if (f[0] == "lpm" && f[2] == "start" && f.size() >= 5) {
-    r->lpm_started[pid] = r->now();
     sim_event& event = r->add(event_kind::lpm_start, f[4], 0, pid, f[3]);
+    r->lpm_started[pid] = event.t;
     r->show(event, "lpm", "/usr/sbin/lpm " + f[4] + (r->options.verbose ? "  [" + f[3] + "]" : ""));
   } else if (f[0] == "lpm" && f[2] == "end") {
     sim_event& event = r->add(event_kind::lpm_end, f[3], atol(f[3].c_str()), pid);
@@ -54,9 +54,11 @@ void observe_tool_line(run_state* r, const std::string& line) {
       snprintf(took, sizeof took, " after %.1f s", event.t - r->lpm_started[pid]);
     r->show(event, "lpm", std::string("returned with exit status ") + f[3] + took);
   } else if (f[0] == "status" && f[2] == "start" && f.size() >= 5) {
-    sim_event& event = r->add(event_kind::status_run, f[4], 0, pid, f[3]);
+    const bool failing = f.size() >= 6 && f[5] == "fail";
+    sim_event& event = r->add(event_kind::status_run, f[4], failing ? 1 : 0, pid, f[3]);
     if (r->options.verbose)
-      r->show(event, "status", "/usr/bin/status " + f[4] + "  [" + f[3] + "]");
+      r->show(event, "status",
+              "/usr/bin/status " + f[4] + "  [" + f[3] + "]" + (failing ? "  (fails)" : ""));
   }
 }
 
@@ -106,6 +108,9 @@ void observe_report(run_state* r, const std::string& line) {
 void sample_daemon(run_state* r, bool as_probe) {
   long pid = r->daemon_host_pid;
   if (pid <= 0 || r->record.daemon_exited) return;
+  // Until its exec the daemon's process is a copy of the init, with all of
+  // the simulator's descriptors: on a busy machine a sample can land there.
+  if (runs_this_program(pid)) return;
   const int descriptors = count_descriptors(pid);
   std::vector<long> zombies = zombie_children(pid);
   std::map<long, double> first_seen;

@@ -58,6 +58,11 @@ long host_pid_for(long ns_pid, long init_pid) {
   return found;
 }
 
+bool runs_this_program(long pid) {
+  const std::string program = link_text("/proc/" + std::to_string(pid) + "/exe");
+  return !program.empty() && program == link_text("/proc/self/exe");
+}
+
 int count_descriptors(long pid) {
   DIR* fds = opendir(("/proc/" + std::to_string(pid) + "/fd").c_str());
   if (fds == nullptr) return -1;

@@ -9,6 +9,9 @@
 /// the namespace of init_pid; -1 when not found.
 long host_pid_for(long ns_pid, long init_pid);
 
+/// Whether pid still runs this program: forked, not yet replaced by exec.
+bool runs_this_program(long pid);
+
 /// How many descriptors pid holds open; -1 when they cannot be read.
 int count_descriptors(long pid);
 

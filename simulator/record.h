@@ -24,7 +24,7 @@ struct sim_event {
   event_kind kind;
   std::string text;    // message, argument list, description
   std::string detail;  // tool descriptors ("0=null 1=pipe 2=null"), log ident and priority
-  long number;         // exit status, input, pid, ...
+  long number;         // exit status, input, ...; for a status run 1 when it was told to fail
   long pid;
 };
 

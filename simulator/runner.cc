@@ -7,6 +7,7 @@
 #include <poll.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <algorithm>
@@ -33,6 +34,7 @@ namespace {
 constexpr double SAMPLE_PERIOD = 0.1;
 constexpr double DRAIN_AFTER_EXIT = 0.3;
 constexpr double STOP_GRACE = 5.0;
+constexpr int PIDFD_MISSING_CHECK_MS = 50;
 
 // The descriptors the loop reads: the init's report and the daemon's output.
 struct run_pipes {
@@ -75,7 +77,7 @@ bool start_daemon(run_state* r, run_pipes* pipes, std::string* reason) {
   }
   r->start = monotonic_now();
   r->init = fork();
-  if (r->init == 0) run_init(command, environment, pipes->report[1], pipes->output[1]);
+  if (r->init == 0) run_init(s, command, environment, pipes->report[1], pipes->output[1]);
   close(pipes->report[1]);
   close(pipes->output[1]);
   if (r->init < 0) {
@@ -184,7 +186,8 @@ bool serve_reports(run_state* r, loop_state* loop, const sandbox& box, gpio_file
   int ready = poll(watched, 5, timeout_ms);
   if (ready < 0 && errno != EINTR) return false;
   if (ready <= 0) return true;
-  if (watched[0].revents & POLLIN) gpio_file_serve(gpio);
+  // A request is answered last: what the daemon and its tools reported
+  // before making it is recorded before it, in the order it happened.
   if (watched[1].revents & POLLIN) read_syslog(r, box.syslog_fd);
   if (watched[2].revents & POLLIN) {
     drain_lines(box.events_fd, &loop->tool_pending,
@@ -192,6 +195,7 @@ bool serve_reports(run_state* r, loop_state* loop, const sandbox& box, gpio_file
   }
   if (watched[3].revents & (POLLIN | POLLHUP)) read_reports(r, loop, &pipes->report[0]);
   if (watched[4].revents & (POLLIN | POLLHUP)) read_output(r, loop, &pipes->output[0]);
+  if (watched[0].revents & POLLIN) gpio_file_serve(gpio);
   return true;
 }
 
@@ -213,6 +217,30 @@ void run_loop(run_state* r, const sandbox& box, gpio_file* gpio, run_pipes* pipe
     }
     if (!serve_reports(r, &loop, box, gpio, pipes, wait_ms(*r, loop, t))) break;
   }
+}
+
+// Ends the namespace: its init is killed, and the kernel kills everything
+// else in it and waits until all of it has gone before the init can be
+// reaped. A process that still has /dev/gpio open cannot finish dying until
+// the flush of its close is answered, so the file is served until then.
+void end_namespace(pid_t init, gpio_file* gpio) {
+  kill(init, SIGKILL);
+  const int init_fd = static_cast<int>(syscall(SYS_pidfd_open, init, 0));
+  int gpio_fd = gpio_file_descriptor(gpio);
+  for (;;) {
+    const pid_t ended = waitpid(init, nullptr, WNOHANG);
+    if (ended == init || (ended < 0 && errno != EINTR)) break;
+    pollfd watched[2] = {{gpio_fd, POLLIN, 0}, {init_fd, POLLIN, 0}};
+    // Without pidfds (before Linux 5.3) the wait is checked between requests.
+    const int ready = poll(watched, 2, init_fd >= 0 ? -1 : PIDFD_MISSING_CHECK_MS);
+    if (ready <= 0) continue;
+    if (watched[0].revents & POLLIN) {
+      gpio_file_serve(gpio);
+    } else if (watched[0].revents != 0) {
+      gpio_fd = -1;  // the connection has gone: nothing more can wait on it
+    }
+  }
+  if (init_fd >= 0) close(init_fd);
 }
 
 }  // namespace
@@ -244,7 +272,8 @@ int run_scenario(const scenario& s, const run_options& options) {
     return RUN_FAILED;
   }
   for (const expectation& e : s.expectations) {
-    if (e.what == expect_what::fds_at_most || e.what == expect_what::no_zombies) r.sampling = true;
+    if (e.match.what == expect_what::fds_at_most || e.match.what == expect_what::no_zombies)
+      r.sampling = true;
   }
   run_pipes pipes;
   if (!start_daemon(&r, &pipes, &reason)) {
@@ -253,8 +282,7 @@ int run_scenario(const scenario& s, const run_options& options) {
   }
   run_loop(&r, box, gpio, &pipes);
   r.record.end = r.now();
-  kill(r.init, SIGKILL);
-  waitpid(r.init, nullptr, 0);
+  end_namespace(r.init, gpio);
   return report_verdicts(s, r.record, r.failed_setup, options.quiet, options.results_fd)
              ? RUN_PASSED
              : RUN_FAILED;

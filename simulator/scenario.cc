@@ -181,6 +181,12 @@ bool read_clock_speed(parser* p, const words& w, const std::string& /*body*/) {
   return true;
 }
 
+bool read_gpio_holder(parser* p, const words& w, const std::string& /*body*/) {
+  if (w.size() != 1) return p->fail("expected: gpio-holder");
+  p->result->gpio_holder = true;
+  return true;
+}
+
 bool read_timed_action(parser* p, const words& w, const std::string& /*body*/) {
   timed_action action{0, p->line_number, {}};
   if (w.size() < 3 || !parse_number(w[1], &action.at))
@@ -216,6 +222,7 @@ bool read_top_line(parser* p, const std::string& line) {
       {"section", read_section},
       {"tool-descriptors", read_tool_descriptors},
       {"clock-speed", read_clock_speed},
+      {"gpio-holder", read_gpio_holder},
       {"at", read_timed_action},
       {"expect", read_expect},
   };

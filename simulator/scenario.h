@@ -20,17 +20,33 @@ enum class expect_what {
   no_zombies,   // no child of the daemon stays a zombie
 };
 
-struct expectation {
-  int line;
-  std::string text;  // as written, for the report
+/// The events an expectation is about: "lpm -b", "log started", "gpio-read 0 1", ...
+struct event_pattern {
   expect_what what;
   std::vector<std::string> arguments;  // lpm arguments or the log message
   bool any_arguments;                  // lpm without arguments matches every run
   long number;                         // input, exit status or descriptor limit
+  std::string answer;                  // gpio-read: the level; status: "fail"; "": any
+};
+
+struct expectation {
+  int line;
+  std::string text;  // as written, for the report
+  event_pattern match;
   long min_count;
   long max_count;  // -1: no upper bound
   double from;
   double to;  // < 0: the end of the run
+  // "within FROM TO after WHAT [since S]": the window counts from the first
+  // event matching after at S seconds or later, not from the daemon's start.
+  // What the daemon does in reply to what it saw is then timed from when it
+  // saw it, however long a busy machine took to get it there.
+  bool anchored;
+  event_pattern after;
+  double since;
+  // "each cycle": the count holds for each of the daemon's cycles in the
+  // window, from one of its level requests for input 0 to the next.
+  bool each_cycle;
 };
 
 /// The wall clock seen by the daemon: a local date and time, running on
@@ -98,6 +114,9 @@ struct scenario {
   std::string status_descriptors = "0=null 1=pipe 2=null";
   // libfaketime speed-up of the daemon's clocks, monotonic included; 0: real speed.
   int clock_speed = 0;
+  // Another process of the router keeps /dev/gpio open from the start to the
+  // end of the run, as dormix-check --watch does beside the daemon.
+  bool gpio_holder = false;
   std::vector<timed_action> actions;  // in time order
   std::vector<expectation> expectations;
 };

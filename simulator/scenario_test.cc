@@ -28,6 +28,19 @@ TEST(ScenarioParser, RejectsMalformedScenariosWithTheLine) {
       {"duration 2\nsettings missing\nexpect never fds-at-most 3\n",
        "x.scn:3: fds-at-most takes no count"},
       {"duration 2\nsettings missing\nexpect gpio-read 2\n", "x.scn:3: no such input"},
+      {"duration 2\nsettings missing\nexpect gpio-read 0 on\n", "x.scn:3: gpio-read takes"},
+      {"duration 2\nsettings missing\nexpect status ok\n", "x.scn:3: expected: status [fail]"},
+      {"duration 2\nsettings missing\nexpect lpm each cycle\n",
+       "x.scn:3: each cycle needs a count"},
+      {"duration 2\nsettings missing\nexpect count 1 gpio-read 0 each cycle\n",
+       "x.scn:3: level requests mark the cycles"},
+      {"duration 2\nsettings missing\nexpect lpm within 1 2 after\n", "x.scn:3: after what?"},
+      {"duration 2\nsettings missing\nexpect lpm within 1 2 after wobble\n",
+       "x.scn:3: unknown expectation"},
+      {"duration 2\nsettings missing\nexpect lpm within 1 2 after status since x\n",
+       "x.scn:3: bad since"},
+      {"duration 2\nsettings missing\nexpect fds-at-most 5 within 0 1 after lpm\n",
+       "x.scn:3: samples are not timed after an event"},
       {"duration 2\nsettings missing\nexpect wobble\n", "x.scn:3: unknown expectation"},
       {"duration 2\nsettings missing\nneeds wifi\n", "x.scn:3: unknown need"},
       {"duration 2\nsettings\n  A=\\q\nend\n", "x.scn:3: bad escape"},
@@ -35,6 +48,7 @@ TEST(ScenarioParser, RejectsMalformedScenariosWithTheLine) {
       {"duration 2\nsettings missing\ntool-descriptors sh 0=null\n",
        "x.scn:3: expected: tool-descriptors"},
       {"duration 2\nsettings missing\nclock-speed 10\n", "x.scn:3: clock-speed needs"},
+      {"duration 2\nsettings missing\ngpio-holder 2\n", "x.scn:3: expected: gpio-holder"},
       {"needs faketime\nduration 2\nsettings missing\nclock-speed 1\n",
        "x.scn:4: expected: clock-speed"},
       {"needs faketime\nclock-speed 10\nduration 2\nsettings missing\n"
@@ -68,6 +82,7 @@ TEST(ScenarioParser, ReadsBlocksStateAndTimeline) {
       "lpm sleep 1.5 exit 3\n"
       "tool-descriptors lpm none\n"
       "tool-descriptors status 1=pipe 2=null\n"
+      "gpio-holder\n"
       "at 3 input 0 1\n"
       "at 1 signal SIGTERM\n";
   scenario s;
@@ -89,6 +104,7 @@ TEST(ScenarioParser, ReadsBlocksStateAndTimeline) {
   EXPECT_EQ(s.lpm_exit, 3);
   EXPECT_EQ(s.lpm_descriptors, "");
   EXPECT_EQ(s.status_descriptors, "1=pipe 2=null");
+  EXPECT_TRUE(s.gpio_holder);
   ASSERT_EQ(s.actions.size(), 2U);
   EXPECT_DOUBLE_EQ(s.actions[0].at, 1);  // sorted by time
   EXPECT_EQ(s.actions[0].change.number, SIGTERM);
@@ -105,27 +121,47 @@ TEST(ScenarioParser, ReadsExpectationForms) {
                      "expect count 2.. lpm\n"
                      "expect log Router does not go to sleep mode, without rules for wake up.\n"
                      "expect log \"stopped\"\n"
-                     "expect fds-at-most 7 within 1 2\n";
+                     "expect fds-at-most 7 within 1 2\n"
+                     "expect lpm -b within 6 7.5 after gpio-read 0 1 since 3.4\n"
+                     "expect never log within it within 0 end after log within\n"
+                     "expect count 1 lpm -i 60 each cycle within 2 end\n";
   scenario s;
   std::string error;
   ASSERT_TRUE(parse_scenario(text, "x.scn", &s, &error)) << error;
-  ASSERT_EQ(s.expectations.size(), 8U);
+  ASSERT_EQ(s.expectations.size(), 11U);
   const expectation* e = s.expectations.data();
-  EXPECT_EQ(e[0].arguments, (std::vector<std::string>{"-b", "-i", "3600"}));
+  EXPECT_EQ(e[0].match.arguments, (std::vector<std::string>{"-b", "-i", "3600"}));
   EXPECT_EQ(e[0].min_count, 1);
   EXPECT_EQ(e[0].max_count, -1);
   EXPECT_DOUBLE_EQ(e[0].to, 2.5);
-  EXPECT_TRUE(e[1].any_arguments);
+  EXPECT_TRUE(e[1].match.any_arguments);
   EXPECT_EQ(e[1].max_count, 0);
   EXPECT_LT(e[1].to, 0);
   EXPECT_EQ(e[2].min_count, 5);
   EXPECT_EQ(e[2].max_count, 10);
   EXPECT_EQ(e[3].max_count, 1);
   EXPECT_EQ(e[4].max_count, -1);
-  EXPECT_EQ(e[5].arguments[0], "Router does not go to sleep mode, without rules for wake up.");
-  EXPECT_EQ(e[6].arguments[0], "stopped");
-  EXPECT_EQ(e[7].what, expect_what::fds_at_most);
-  EXPECT_EQ(e[7].number, 7);
+  EXPECT_EQ(e[5].match.arguments[0],
+            "Router does not go to sleep mode, without rules for wake up.");
+  EXPECT_EQ(e[6].match.arguments[0], "stopped");
+  EXPECT_EQ(e[7].match.what, expect_what::fds_at_most);
+  EXPECT_EQ(e[7].match.number, 7);
+  EXPECT_FALSE(e[7].anchored);
+  EXPECT_EQ(e[8].match.arguments, (std::vector<std::string>{"-b"}));
+  EXPECT_TRUE(e[8].anchored);
+  EXPECT_DOUBLE_EQ(e[8].from, 6);
+  EXPECT_DOUBLE_EQ(e[8].to, 7.5);
+  EXPECT_EQ(e[8].after.what, expect_what::gpio_read);
+  EXPECT_EQ(e[8].after.number, 0);
+  EXPECT_EQ(e[8].after.answer, "1");
+  EXPECT_DOUBLE_EQ(e[8].since, 3.4);
+  // Only the last "within" opens the window.
+  EXPECT_EQ(e[9].match.arguments[0], "within it");
+  EXPECT_EQ(e[9].after.arguments[0], "within");
+  EXPECT_LT(e[9].to, 0);
+  EXPECT_TRUE(e[10].each_cycle);
+  EXPECT_FALSE(e[9].each_cycle);
+  EXPECT_EQ(e[10].match.arguments, (std::vector<std::string>{"-i", "60"}));
 }
 
 TEST(ScenarioParser, ExpandsEscapes) {
