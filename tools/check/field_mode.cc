@@ -47,6 +47,10 @@ void watch(const check_report& report, const field_platform& platform, field_vie
     usleep(WATCH_PAUSE_US);
     if (stop_watching != 0) break;
     observe_field(report.config, platform, view, &next);
+    // Ctrl-C reaches the whole foreground group, so a look that the stop
+    // interrupted may have lost its status tool to the same signal: it is
+    // not news about the router.
+    if (stop_watching != 0) break;
     *view = next;
     char lines[VIEW_LINES][LINE_SIZE];
     describe_field_view(*view, report.config, lines);
