@@ -64,7 +64,12 @@ uint32_t settings_parse_uint(const char* value) {
 }
 
 char* settings_find(FILE* file, const char* key) {
+  // The split only cuts a line short, so a line's key is a prefix of it:
+  // a line that does not start with the key cannot hold it, and most lines
+  // (comments, other keys) are passed over without being split.
+  const size_t key_length = strlen(key);
   while (fgets(settings_line, sizeof settings_line, file) != nullptr) {
+    if (strncasecmp(settings_line, key, key_length) != 0) continue;
     char* value = settings_split_line(settings_line);
     if (value != nullptr && strcasecmp(settings_line, key) == 0) return value;
   }

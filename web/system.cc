@@ -122,16 +122,22 @@ void read_proc_text(int proc_fd, pid_t pid, const char* name, char* out, size_t 
 }
 
 bool looks_like_daemon(int proc_fd, pid_t pid) {
+  // Where the process's program lies first: one system call, which settles
+  // the kernel's threads (they have none) and every process of another
+  // program, most of a router's processes. Only the daemon's own name, or
+  // a program the page may not see, costs the reads of comm and stat.
+  char path[64];
+  snprintf(path, sizeof path, "%d/exe", static_cast<int>(pid));
+  char exe[PATH_MAX];
+  const ssize_t length = readlinkat(proc_fd, path, exe, sizeof exe - 1);
+  if (length < 0 && errno == ENOENT) return false;
+  if (length >= 0) exe[length] = '\0';
+  if (length >= 0 && !runs_daemon_program(exe)) return false;
   char comm[32];
   read_proc_text(proc_fd, pid, "comm", comm, sizeof comm);
   if (strcmp(comm, "dormix\n") != 0) return false;
   char stat_text[512];
   read_proc_text(proc_fd, pid, "stat", stat_text, sizeof stat_text);
-  char path[64];
-  snprintf(path, sizeof path, "%d/exe", static_cast<int>(pid));
-  char exe[PATH_MAX];
-  const ssize_t length = readlinkat(proc_fd, path, exe, sizeof exe - 1);
-  if (length >= 0) exe[length] = '\0';
   return is_daemon_process(pid, process_facts{comm, stat_text, length >= 0 ? exe : nullptr});
 }
 
@@ -459,9 +465,12 @@ bool is_daemon_process(pid_t pid, const process_facts& facts) {
     }
   }
   if (numbers[2] != static_cast<long>(pid)) return false;
-  if (facts.exe == nullptr) return true;
-  const char* slash = strrchr(facts.exe, '/');
-  const char* name = slash == nullptr ? facts.exe : slash + 1;
+  return facts.exe == nullptr || runs_daemon_program(facts.exe);
+}
+
+bool runs_daemon_program(const char* exe) {
+  const char* slash = strrchr(exe, '/');
+  const char* name = slash == nullptr ? exe : slash + 1;
   constexpr const char* deleted = " (deleted)";
   const size_t length = strlen(name);
   const size_t deleted_length = strlen(deleted);
@@ -766,8 +775,25 @@ bool router_status_ports(void* /*context*/, char* out) {
 
 time_t router_wall_clock(void* /*context*/) { return time(nullptr); }
 
+// The C library looks TZ up again at every local time conversion, and the
+// page makes hundreds of them: first in the environment, it is found at
+// once however many variables the web server passed. The first TZ stays
+// the first, so the lookup's answer is the same.
+void put_zone_first(char** environment) {
+  for (char** entry = environment; *entry != nullptr; ++entry) {
+    if (strncmp(*entry, "TZ=", 3) != 0) continue;
+    char* const zone = *entry;
+    for (; entry != environment; --entry) entry[0] = entry[-1];
+    environment[0] = zone;
+    return;
+  }
+}
+
 time_zone_choice router_time_zone(void* /*context*/) {
-  return use_system_time_zone(router.zone_environment, ENVIRONMENT_CAPACITY * 8);
+  const time_zone_choice choice =
+      use_system_time_zone(router.zone_environment, ENVIRONMENT_CAPACITY * 8);
+  put_zone_first(environ);
+  return choice;
 }
 
 void router_pause(void* /*context*/, int milliseconds) {

@@ -113,6 +113,10 @@ struct process_facts {
 /// program named dormix, not a shell running the init script of that name.
 bool is_daemon_process(pid_t pid, const process_facts& facts);
 
+/// Whether exe, where /proc/PID/exe leads, is a program named dormix, or
+/// one that was, deleted since it started (an upgrade replaced it).
+bool runs_daemon_program(const char* exe);
+
 /// The running daemon's pid, or 0: from the init script's pid file, else
 /// the first process that is_daemon_process.
 pid_t running_daemon();
