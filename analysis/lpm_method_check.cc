@@ -1,10 +1,7 @@
 #include "analysis/lpm_method_check.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include "board/lpm_config.h"
 #include "analysis/key_lines.h"
+#include "board/lpm_config.h"
 
 void check_lpm_method(check_report* report, const char* lpm_config_text) {
   if (lpm_config_text == nullptr || report->config.sleep_delay_enabled == 0) return;
@@ -19,14 +16,4 @@ void check_lpm_method(check_report* report, const char* lpm_config_text) {
               "to sleep again on the first cycle after every wake (use method=poweroff, or "
               "another sleep rule)",
               LPM_CONFIG_PATH, lpm_method_name(lpm.method));
-}
-
-const char* read_lpm_config_text(char* out) {
-  const int fd = open(LPM_CONFIG_PATH, O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return nullptr;
-  const ssize_t length = read(fd, out, LPM_CONFIG_MAX);
-  close(fd);
-  if (length < 0) return nullptr;
-  out[length] = '\0';
-  return out;
 }

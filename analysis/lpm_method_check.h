@@ -12,7 +12,3 @@ inline constexpr const char* WARN_DELAY_RETURNS = "delay-after-wake";
 /// the first cycle after each wake. lpm_config_text is null where there is
 /// no such file: the firmware's own tool, whose ways are not known here.
 void check_lpm_method(check_report* report, const char* lpm_config_text);
-
-/// The text of dormix-lpm's configuration file into out (LPM_CONFIG_MAX + 1
-/// bytes); null when there is none.
-const char* read_lpm_config_text(char* out);

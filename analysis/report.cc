@@ -4,7 +4,6 @@
 #include "analysis/lpm_method_check.h"
 #include "analysis/time_rule_firings.h"
 #include "analysis/value_checks.h"
-#include "board/lpm_config.h"
 #include "daemon/controller.h"
 #include "daemon/time_of_day.h"
 
@@ -44,8 +43,7 @@ bool build_report(FILE* file, const check_request& request, check_report* report
   find_next_time_firing(report);
 
   check_values(report);
-  char lpm_config_text[LPM_CONFIG_MAX + 1];
-  check_lpm_method(report, read_lpm_config_text(lpm_config_text));
+  check_lpm_method(report, request.lpm_config_text);
   check_daylight_saving(report);
   sort_warnings(&report->findings);
   return true;

@@ -28,6 +28,8 @@ struct check_request {
   time_t at;
   input_presence_answer inputs;
   time_zone_choice zone;  // already handed to the C library
+  // dormix-lpm's configuration file, read by the caller; null without one.
+  const char* lpm_config_text;
 };
 
 struct check_report {

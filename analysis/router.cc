@@ -1,7 +1,9 @@
 #include "analysis/router.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
+#include "board/lpm_config.h"
 #include "device/binary_input.h"
 #include "device/monotonic.h"
 #include "device/status.h"
@@ -29,4 +31,15 @@ input_presence_answer router_input_presence() {
   // even if the tool's answer changes meanwhile.
   for (int n = 0; n < BINARY_INPUT_COUNT; ++n) answer.present[n] = binary_input_present(n) != 0;
   return answer;
+}
+
+const char* router_lpm_config_text(char* out) {
+  // Non-blocking: a FIFO put in the file's place must not hang the page.
+  const int fd = open(LPM_CONFIG_PATH, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return nullptr;
+  const ssize_t length = read(fd, out, LPM_CONFIG_MAX);
+  close(fd);
+  if (length < 0) return nullptr;
+  out[length] = '\0';
+  return out;
 }

@@ -14,3 +14,7 @@ field_platform router_field_platform();
 /// input; status_missing, with every input absent, when the tool is not
 /// there to ask.
 input_presence_answer router_input_presence();
+
+/// The text of dormix-lpm's configuration file into out (LPM_CONFIG_MAX + 1
+/// bytes); null when there is none.
+const char* router_lpm_config_text(char* out);

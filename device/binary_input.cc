@@ -26,16 +26,31 @@ const gpio_device router_gpio{GPIO_DEVICE_PATH, &gpio_fd, &gpio_lock};
 
 }  // namespace
 
-int binary_input_present_with(status_cache_record* cache, const status_source& source, int n) {
-  bool unnumbered = false;
-  if (n == 0) {
-    unnumbered =
-        strcmp(status_get_with(cache, source, "ports", "Binary Input"), STATUS_MISSING) != 0;
+int binary_input_keys(int n, char keys[2][BINARY_INPUT_KEY_SIZE]) {
+  snprintf(keys[0], BINARY_INPUT_KEY_SIZE, "Binary Input %d", n);
+  if (n != 0) return 1;
+  snprintf(keys[1], BINARY_INPUT_KEY_SIZE, "Binary Input");
+  return 2;
+}
+
+bool binary_input_listed(const char* ports_text, int n) {
+  if (ports_text == nullptr) return false;
+  char keys[2][BINARY_INPUT_KEY_SIZE];
+  const int count = binary_input_keys(n, keys);
+  char value[STATUS_VALUE_MAX + 1];
+  for (int k = 0; k < count; ++k) {
+    if (status_scan(ports_text, keys[k], value)) return true;
   }
-  char key[32];
-  snprintf(key, sizeof key, "Binary Input %d", n);
-  const bool numbered = strcmp(status_get_with(cache, source, "ports", key), STATUS_MISSING) != 0;
-  return numbered || unnumbered ? 1 : 0;
+  return false;
+}
+
+int binary_input_present_with(status_cache_record* cache, const status_source& source, int n) {
+  char keys[2][BINARY_INPUT_KEY_SIZE];
+  const int count = binary_input_keys(n, keys);
+  for (int k = 0; k < count; ++k) {
+    if (strcmp(status_get_with(cache, source, "ports", keys[k]), STATUS_MISSING) != 0) return 1;
+  }
+  return 0;
 }
 
 int binary_input_present(int n) {

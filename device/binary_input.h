@@ -23,6 +23,17 @@ struct gpio_device {
   int* lock;
 };
 
+/// Room for one of binary_input_keys' keys.
+inline constexpr int BINARY_INPUT_KEY_SIZE = 24;
+
+/// The keys of the status tool's "ports" section that list input n: its
+/// numbered "Binary Input N" and, for input 0, the bare "Binary Input" of
+/// a router with a single input. Returns how many it wrote (1 or 2).
+int binary_input_keys(int n, char keys[2][BINARY_INPUT_KEY_SIZE]);
+
+/// Whether the text of a "ports" section lists input n; false for null.
+bool binary_input_listed(const char* ports_text, int n);
+
 /// 1 if input n is listed in the status tool's "ports" section, else 0.
 int binary_input_present(int n);
 /// binary_input_present through another cache and status source.

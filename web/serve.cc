@@ -5,6 +5,7 @@
 #include <string.h>
 
 #include "analysis/field_view.h"
+#include "device/binary_input.h"
 #include "device/status.h"
 #include "web/sha256.h"
 
@@ -389,15 +390,7 @@ bool host_without_port(const char* host, char* out, size_t size) {
 }
 
 void presence_from_ports(const char* output, bool present[BINARY_INPUT_COUNT]) {
-  for (int n = 0; n < BINARY_INPUT_COUNT; ++n) present[n] = false;
-  if (output == nullptr) return;
-  char value[STATUS_VALUE_MAX + 1];
-  const bool unnumbered = status_scan(output, "Binary Input", value);
-  for (int n = 0; n < BINARY_INPUT_COUNT; ++n) {
-    char key[32];
-    snprintf(key, sizeof key, "Binary Input %d", n);
-    present[n] = status_scan(output, key, value) || (n == 0 && unnumbered);
-  }
+  for (int n = 0; n < BINARY_INPUT_COUNT; ++n) present[n] = binary_input_listed(output, n);
 }
 
 web_answer answer_request(const web_platform& platform, web_session* session) {
@@ -432,7 +425,11 @@ web_answer answer_request(const web_platform& platform, web_session* session) {
   const time_t now = platform.wall_clock(platform.context);
   // Asked before the lock, so that a hanging tool holds up no save.
   session->status_answered = platform.status_ports(platform.context, session->status_output);
-  check_request check{SETTINGS_PATH, now, {}, zone};
+  check_request check{SETTINGS_PATH,
+                      now,
+                      {},
+                      zone,
+                      platform.lpm_config_text(platform.context, session->lpm_config)};
   check.inputs.source =
       session->status_answered ? presence_source::status_tool : presence_source::status_missing;
   presence_from_ports(session->status_answered ? session->status_output : nullptr,

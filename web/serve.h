@@ -6,6 +6,7 @@
 #include <stdio.h>
 
 #include "analysis/report.h"
+#include "board/lpm_config.h"
 #include "web/editor.h"
 #include "web/fields.h"
 #include "web/form.h"
@@ -27,6 +28,7 @@ struct web_session {
   page_state page;
   bool status_answered;
   char status_output[STATUS_OUTPUT_SIZE];
+  char lpm_config[LPM_CONFIG_MAX + 1];
   secret_state secret_found;
   unsigned char secret[SECRET_SIZE];
   char secret_why[WEB_WHY_SIZE];

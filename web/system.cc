@@ -773,6 +773,8 @@ bool router_status_ports(void* /*context*/, char* out) {
                          STATUS_OUTPUT_SIZE);
 }
 
+const char* router_lpm_config(void* /*context*/, char* out) { return router_lpm_config_text(out); }
+
 time_t router_wall_clock(void* /*context*/) { return time(nullptr); }
 
 // The C library looks TZ up again at every local time conversion, and the
@@ -818,6 +820,7 @@ web_platform router_web_platform() {
   platform.running_daemon = router_running_daemon;
   platform.restart_daemon = router_restart;
   platform.status_ports = router_status_ports;
+  platform.lpm_config_text = router_lpm_config;
   platform.wall_clock = router_wall_clock;
   platform.use_time_zone = router_time_zone;
   platform.pause_milliseconds = router_pause;

@@ -175,6 +175,9 @@ struct web_platform {
   /// The status tool's "ports" output into out[STATUS_OUTPUT_SIZE]; false
   /// when it gave none.
   bool (*status_ports)(void* context, char* out);
+  /// dormix-lpm's configuration file into out[LPM_CONFIG_MAX + 1]; null
+  /// when there is none.
+  const char* (*lpm_config_text)(void* context, char* out);
   time_t (*wall_clock)(void* context);
   /// Chooses the daemon's time zone, as it chooses it, for local times.
   time_zone_choice (*use_time_zone)(void* context);

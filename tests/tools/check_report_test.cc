@@ -66,7 +66,8 @@ check_report* report_on(const std::string& text, const char* at) {
   std::string buffer = text;
   FILE* file = fmemopen(buffer.data(), buffer.size(), "r");
   EXPECT_NE(file, nullptr);
-  check_request request{"settings", local_moment(at), {presence_source::option, {true, true}}, {}};
+  check_request request{
+      "settings", local_moment(at), {presence_source::option, {true, true}}, {}, nullptr};
   EXPECT_TRUE(build_report(file, request, &report));
   fclose(file);
   return &report;
@@ -267,7 +268,7 @@ TEST(CheckReport, InputPresenceIsTheCallersAnswer) {
     static check_report report;
     FILE* file = fmemopen(text.data(), text.size(), "r");
     ASSERT_NE(file, nullptr);
-    ASSERT_TRUE(build_report(file, check_request{"settings", 0, r.inputs, {}}, &report));
+    ASSERT_TRUE(build_report(file, check_request{"settings", 0, r.inputs, {}, nullptr}, &report));
     fclose(file);
     EXPECT_EQ(report.presence, r.inputs.source);
     EXPECT_EQ(report.present[1], r.inputs.present[1]);

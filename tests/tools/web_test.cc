@@ -227,7 +227,7 @@ TEST(WebRewrite, KeepsEveryOtherByte) {
 
 TEST(WebEditor, ChangesAndTheCheckersVerdict) {
   const std::string file = "MOD_DORMIX_SLEEP_TIME0_HOUR=\"22\" # evening\r\nOTHER=1\r\n";
-  const check_request request{"settings", 0, {presence_source::option, {true, false}}, {}};
+  const check_request request{"settings", 0, {presence_source::option, {true, false}}, {}, nullptr};
   static check_report report;
   ASSERT_TRUE(report_on_text(file.data(), file.size(), request, &report));
   static editor_fields fields;
@@ -364,7 +364,7 @@ TEST(WebFields, OnlyTheControlsChangedWriteTheirKeys) {
       {&plain, {{"sleep_delay", "1e3"}}, form_error::not_a_number, ""},
       {&plain, {{"sleep_bin0_level", "-1"}}, form_error::not_a_number, ""},
   };
-  const check_request request{"settings", 0, {presence_source::option, {true, true}}, {}};
+  const check_request request{"settings", 0, {presence_source::option, {true, true}}, {}, nullptr};
   for (const row& r : rows) {
     static check_report report;
     ASSERT_TRUE(report_on_text(r.file->data(), r.file->size(), request, &report));
@@ -465,7 +465,7 @@ TEST(WebEditor, RefusesLinesItCannotRewriteWhole) {
   }
   // The field shows what the daemon reads: the key in the line's second piece.
   const std::string file = long_line + "\n";
-  const check_request request{"settings", 0, {presence_source::option, {true, false}}, {}};
+  const check_request request{"settings", 0, {presence_source::option, {true, false}}, {}, nullptr};
   static check_report report;
   ASSERT_TRUE(report_on_text(file.data(), file.size(), request, &report));
   char shown[FORM_VALUE_SIZE];
@@ -809,6 +809,7 @@ struct fake_router {
   bool lock_free = true;
   restart_result restart = restart_result::done;
   time_t now = 1800000000;
+  std::string lpm_config;  // dormix-lpm's configuration file; empty: none
   // What happened.
   std::string written = "(nothing)";
   std::vector<std::string> calls;
@@ -888,6 +889,13 @@ bool fake_status_ports(void* context, char* out) {
   return true;
 }
 
+const char* fake_lpm_config(void* context, char* out) {
+  const std::string& text = router_of(context)->lpm_config;
+  if (text.empty()) return nullptr;
+  snprintf(out, LPM_CONFIG_MAX + 1, "%s", text.c_str());
+  return out;
+}
+
 time_t fake_wall_clock(void* context) { return router_of(context)->now; }
 time_zone_choice fake_time_zone(void* /*context*/) { return time_zone_choice{}; }
 void fake_pause(void* /*context*/, int /*milliseconds*/) {}
@@ -913,6 +921,7 @@ web_platform fake_platform(fake_router* router) {
   platform.running_daemon = fake_running_daemon;
   platform.restart_daemon = fake_restart;
   platform.status_ports = fake_status_ports;
+  platform.lpm_config_text = fake_lpm_config;
   platform.wall_clock = fake_wall_clock;
   platform.use_time_zone = fake_time_zone;
   platform.pause_milliseconds = fake_pause;
@@ -925,7 +934,7 @@ web_platform fake_platform(fake_router* router) {
 // page drew them, and the controls set to show the changed values.
 std::string form_body(const std::string& file, const std::vector<std::string>& changes,
                       time_t made) {
-  const check_request request{"settings", 0, {presence_source::option, {true, false}}, {}};
+  const check_request request{"settings", 0, {presence_source::option, {true, false}}, {}, nullptr};
   static check_report report;
   EXPECT_TRUE(report_on_text(file.data(), file.size(), request, &report));
   uint8_t digest[SHA256_SIZE];
@@ -994,6 +1003,9 @@ TEST(WebServe, RequestsOverAScriptedRouter) {
   const row rows[] = {
       {"a page", file, "GET", "", "router.lan", false, secret_state::loaded, true,
        restart_result::done, 200, "(nothing)", "status secret only read", ""},
+      {"a page over the board's own low-power tool", "MOD_DORMIX_SLEEP_DELAY0_ENABLED=1\n", "GET",
+       "", "router.lan", false, secret_state::loaded, true, restart_result::done, 200, "(nothing)",
+       "status secret only read", ""},
       {"a page never makes the secret", file, "GET", "", "router.lan", false, secret_state::missing,
        true, restart_result::done, 200, "(nothing)", "status secret only read", ""},
       {"a save", file, post, form_body(file, hour_seven, now - 60), "router.lan", false,
@@ -1053,6 +1065,8 @@ TEST(WebServe, RequestsOverAScriptedRouter) {
       router.environment.back().second = std::to_string(r.body.size());
     if (strcmp(r.what, "a body not sent") == 0) router.environment.back().second = "693";
     if (!r.switched_off) router.environment.emplace_back("REMOTE_USER", "admin");
+    const bool board_lpm = strcmp(r.what, "a page over the board's own low-power tool") == 0;
+    if (board_lpm) router.lpm_config = "method=suspend\n";
     session = web_session{};
     const web_platform platform = fake_platform(&router);
     const web_answer answer = answer_request(platform, &session);
@@ -1071,7 +1085,11 @@ TEST(WebServe, RequestsOverAScriptedRouter) {
       FILE* out = open_memstream(&text, &size);
       EXPECT_EQ(write_answer(answer, session, out), 0);
       fclose(out);
-      EXPECT_NE(std::string(text, size).find("</html>"), std::string::npos) << r.what;
+      const std::string page(text, size);
+      EXPECT_NE(page.find("</html>"), std::string::npos) << r.what;
+      // The board's method reaches the analysis: after a suspend that
+      // returns, the delay rule fires again at once.
+      EXPECT_EQ(page.find("[delay-after-wake]") != std::string::npos, board_lpm) << r.what;
       free(text);
     }
   }

@@ -8,6 +8,7 @@
 
 #include "analysis/report.h"
 #include "analysis/router.h"
+#include "board/lpm_config.h"
 #include "daemon/time_zone.h"
 #include "datetime/date_time.h"
 #include "settings/settings.h"
@@ -175,6 +176,8 @@ int main(int argc, char** argv) {
   FILE* file = open_settings(parsed.request.path);
   if (file == nullptr) return EXIT_UNUSABLE;
   if (!parsed.inputs_given) parsed.request.inputs = router_input_presence();
+  static char lpm_config_text[LPM_CONFIG_MAX + 1];
+  parsed.request.lpm_config_text = router_lpm_config_text(lpm_config_text);
   // Large records: static, so that the stack stays small.
   static check_report report;
   const bool readable = build_report(file, parsed.request, &report);
