@@ -21,6 +21,7 @@
 #include "board/lpm_config.h"
 #include "board/lpm_run.h"
 #include "board/rtc_abi.h"
+#include "device/command.h"
 
 namespace {
 
@@ -187,17 +188,11 @@ soft_wake wait_soft(void*, bool timed, uint32_t seconds, bool inputs) {
   return wake;
 }
 
+// Run as the daemon runs its tools: a hook inherits none of lpm's other
+// descriptors, only its standard ones.
 int run_hook(void*, const char* path, const char* phase) {
-  const pid_t child = fork();
-  if (child < 0) return -1;
-  if (child == 0) {
-    execl(path, path, phase, static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  int status = 0;
-  while (waitpid(child, &status, 0) < 0) {
-    if (errno != EINTR) return -1;
-  }
+  const int status = run_command(path, phase, static_cast<char*>(nullptr));
+  if (status < 0) return -1;
   return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
