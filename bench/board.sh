@@ -17,28 +17,6 @@ echo "| target | dormix-lpm | dormix-status |"
 echo "|---|---|---|"
 over=0
 for target in "${targets[@]}"; do
-  dir=build/footprint-board/$target
-  configure=(-S . -B "$dir" -DCMAKE_BUILD_TYPE=MinSizeRel -DDORMIX_TESTS=OFF -DDORMIX_TOOLS=OFF)
-  [[ -n ${toolchain[$target]} ]] && configure+=("-DCMAKE_TOOLCHAIN_FILE=$PWD/${toolchain[$target]}")
-  mkdir -p build/footprint-board
-  if ! { cmake "${configure[@]}" && cmake --build "$dir" --target dormix-lpm dormix-status -j 2; } \
-    >"$dir.log" 2>&1; then
-    cat "$dir.log" >&2
-    echo "board: building the board tools for $target failed" >&2
-    exit 1
-  fi
-  row="| $target |"
-  for tool in dormix-lpm dormix-status; do
-    "${strip_tool[$target]}" -o "$dir/$tool.stripped" "$dir/board/$tool"
-    size=$(stat -c %s "$dir/$tool.stripped")
-    limit=${budget[$target $tool]:-}
-    row+=" $size${limit:+ (budget $limit)}"
-    if [[ -n $limit && $size -gt $limit ]]; then
-      row+=" OVER"
-      over=1
-    fi
-    row+=" |"
-  done
-  echo "$row"
+  size_row board "$target" board OFF dormix-lpm dormix-status
 done
 exit "$over"

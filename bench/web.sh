@@ -13,33 +13,16 @@ cd "$(dirname "$0")/.."
 source bench/targets.sh
 need_packages util-linux python3
 # Stripped size budgets in bytes; targets without one are reported only.
-declare -A budget=([armhf-static]=98304)
+declare -A budget=([armhf-static dormix-web]=98304)
 
 targets=("$@")
 [[ ${#targets[@]} -eq 0 ]] && targets=("${all_targets[@]}")
 
-echo "| target | stripped bytes | budget |"
-echo "|---|---|---|"
+echo "| target | dormix-web |"
+echo "|---|---|"
 over=0
 for target in "${targets[@]}"; do
-  dir=build/footprint-web/$target
-  configure=(-S . -B "$dir" -DCMAKE_BUILD_TYPE=MinSizeRel -DDORMIX_TESTS=OFF -DDORMIX_TOOLS=ON)
-  [[ -n ${toolchain[$target]} ]] && configure+=("-DCMAKE_TOOLCHAIN_FILE=$PWD/${toolchain[$target]}")
-  mkdir -p build/footprint-web
-  if ! { cmake "${configure[@]}" && cmake --build "$dir" --target dormix-web -j 2; } >"$dir.log" 2>&1; then
-    cat "$dir.log" >&2
-    echo "web: building dormix-web for $target failed" >&2
-    exit 1
-  fi
-  "${strip_tool[$target]}" -o "$dir/dormix-web.stripped" "$dir/web/dormix-web"
-  size=$(stat -c %s "$dir/dormix-web.stripped")
-  limit=${budget[$target]:-}
-  verdict=${limit:+"$limit"}
-  if [[ -n $limit && $size -gt $limit ]]; then
-    verdict="$limit: OVER"
-    over=1
-  fi
-  echo "| $target | $size | ${verdict:-none} |"
+  size_row web "$target" web ON dormix-web
 done
 
 # CPU time per page load, host build and, when this run built it, the static
