@@ -1,4 +1,6 @@
 // Fuzz target: the settings reader over an arbitrary settings file.
+#include <strings.h>
+
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -36,6 +38,24 @@ void expect_case_insensitive(FILE* file, const char* key) {
          "a lower-case key reads differently");
 }
 
+// The plain reading, every line split and compared: settings_find passes
+// over the lines that cannot hold the key, and must find what this finds.
+void expect_same_as_splitting_every_line(FILE* file, const char* key) {
+  rewind(file);
+  const char* found = settings_find(file, key);
+  char value[SETTINGS_LINE_SIZE];
+  if (found != nullptr) snprintf(value, sizeof value, "%s", found);
+  rewind(file);
+  static char line[SETTINGS_LINE_SIZE];
+  const char* plain = nullptr;
+  while (plain == nullptr && fgets(line, sizeof line, file) != nullptr) {
+    const char* split = settings_split_line(line);
+    if (split != nullptr && strcasecmp(line, key) == 0) plain = split;
+  }
+  expect((found == nullptr) == (plain == nullptr), "a key found in one reading only");
+  expect(found == nullptr || strcmp(value, plain) == 0, "a key read with another value");
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -68,6 +88,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   } else {
     expect_case_insensitive(file, SETTINGS_LEADING_FIELDS[0].key);
     expect_case_insensitive(file, SETTINGS_TRAILING_FIELDS[4].key);
+    for (const settings_field& field : SETTINGS_LEADING_FIELDS) {
+      expect_same_as_splitting_every_line(file, field.key);
+    }
+    expect_same_as_splitting_every_line(file, "MOD_DORMIX_SLEEP_BIN0_STATE");
     fclose(file);
   }
   return 0;
