@@ -23,13 +23,24 @@ std::string set_input(run_state* r, const state_change& change) {
   return input + " goes to level " + std::to_string(change.number);
 }
 
+std::string clock_set_text(const clock_setting& setting) {
+  return "wall clock set to " + setting.local_time + (setting.frozen ? " (frozen)" : "");
+}
+
 std::string set_clock(run_state* r, const clock_setting& setting) {
   std::string reason;
   if (set_scenario_clock(r->options.guest_clock, setting, &r->clock, &reason)) {
-    return "wall clock set to " + setting.local_time + (setting.frozen ? " (frozen)" : "");
+    return clock_set_text(setting);
   }
   r->failed_setup = true;
   return "wall clock not set to " + setting.local_time + ": " + reason;
+}
+
+// Recorded once the change is made, so that a window timed after it never
+// starts before what the daemon reacts to.
+void record_action(run_state* r, change_kind kind, const std::string& text) {
+  sim_event& event = r->add(event_kind::action, text, 0, 0, change_verb(kind));
+  r->show(event, "scenario", text);
 }
 
 std::string send_signal(run_state* r, int number) {
@@ -79,6 +90,11 @@ void apply_action(run_state* r, const timed_action& action) {
       sample_daemon(r, true);
       return;
   }
-  sim_event& event = r->add(event_kind::action, text);
-  r->show(event, "scenario", text);
+  record_action(r, change.kind, text);
+}
+
+bool set_starting_clock(run_state* r, std::string* reason) {
+  if (!set_scenario_clock(r->options.guest_clock, r->s.clock, &r->clock, reason)) return false;
+  record_action(r, change_kind::clock, clock_set_text(r->s.clock));
+  return true;
 }

@@ -43,6 +43,8 @@ bool matches(const event_pattern& p, const sim_event& event) {
     case expect_what::exit_status:
       return event.kind == event_kind::daemon_exit && WIFEXITED(static_cast<int>(event.number)) &&
              WEXITSTATUS(static_cast<int>(event.number)) == p.number;
+    case expect_what::action:
+      return event.kind == event_kind::action && event.detail == p.arguments[0];
     default:
       return false;
   }

@@ -26,6 +26,7 @@ run_record sample_run() {
       event(0.02, event_kind::status_run, "-v ports", "0=null 1=pipe 2=null"),
       event(0.03, event_kind::gpio_open, "read-write"),
       event(0.04, event_kind::gpio_read, "input 0", "0", 0),
+      event(1.0, event_kind::action, "wall clock set to 2024-05-01 08:59:58", "clock"),
       event(1.2, event_kind::gpio_read, "input 0", "1", 0),
       event(2.2, event_kind::gpio_read, "input 0", "1", 0),
       event(2.5, event_kind::status_run, "-v ports", "0=null 1=pipe 2=null", 1),
@@ -33,6 +34,7 @@ run_record sample_run() {
       event(3.2, event_kind::lpm_start, "-b -i 3600", "0=null 1=null 2=null"),
       event(5.2, event_kind::lpm_end, "0"),
       event(5.3, event_kind::lpm_start, "-b -i 3600", "0=null 1=null 2=null"),
+      event(7.9, event_kind::action, "SIGTERM sent to the daemon", "signal"),
       event(8.0, event_kind::log, "stopped", "dormix 29"),
       event(8.0, event_kind::daemon_exit, "exit status 0", "", 0),
   };
@@ -87,6 +89,13 @@ TEST(Expectations, JudgeCountsWindowsAndArguments) {
       {"expect count 1 status each cycle", false},
       {"expect count 0 status each cycle within 1 end", false},         // the run at 2.5 s
       {"expect count 1 lpm each cycle within 0 end after lpm", false},  // no reads after it
+      // Timed from the scenario's actions: the clock set at 1.0 s, the signal at 7.9 s.
+      {"expect lpm -b -i 3600 within 0 2.2 after action clock", true},
+      {"expect lpm -b -i 3600 within 0 2.1 after action clock", false},
+      {"expect log stopped within 0 0.1 after action signal", true},
+      {"expect exit 0 within 0 0.05 after action signal", false},
+      {"expect lpm within 0 end after action clock since 1.1", false},  // set only before
+      {"expect lpm within 0 end after action input", false},            // no input changed
   };
   for (const auto& c : cases) {
     std::vector<verdict> verdicts =
@@ -101,7 +110,7 @@ TEST(Invariants, CatchForeignLogsAndLeakedDescriptors) {
   EXPECT_TRUE(check_invariants(sample_run())[1].held);
 
   run_record wrong_pid = sample_run();
-  wrong_pid.events[11].pid = 8;
+  wrong_pid.events[13].pid = 8;
   EXPECT_FALSE(check_invariants(wrong_pid)[0].held);
 
   run_record wrong_priority = sample_run();
@@ -109,12 +118,12 @@ TEST(Invariants, CatchForeignLogsAndLeakedDescriptors) {
   EXPECT_FALSE(check_invariants(wrong_priority)[0].held);
 
   run_record leaked = sample_run();
-  leaked.events[8].detail = "0=null 1=null 2=null 3=socket";
+  leaked.events[9].detail = "0=null 1=null 2=null 3=socket";
   EXPECT_FALSE(check_invariants(leaked)[1].held);
 
   run_record status_on_null = sample_run();
   status_on_null.events[1].detail = "0=null 1=null 2=null";
-  status_on_null.events[6].detail = "0=null 1=null 2=null";
+  status_on_null.events[7].detail = "0=null 1=null 2=null";
   EXPECT_FALSE(check_invariants(status_on_null)[1].held);
 
   // A scenario that says what the tools get replaces the usual lists.

@@ -97,6 +97,20 @@ bool read_gpio_read(const std::string& what, const words& arguments, event_patte
   return p->number < SIM_INPUT_COUNT || fail(error, "no such input");
 }
 
+// action VERB: a state change the scenario makes; a probe records none.
+bool read_action(const words& arguments, event_pattern* p, std::string* error) {
+  static const change_kind recorded[] = {change_kind::input_level, change_kind::clock,
+                                         change_kind::status, change_kind::lpm,
+                                         change_kind::signal};
+  for (change_kind kind : recorded) {
+    if (arguments.size() == 1 && arguments[0] == change_verb(kind)) {
+      p->arguments = arguments;
+      return true;
+    }
+  }
+  return fail(error, "expected: action input|clock|status|lpm|signal");
+}
+
 // WHAT and its arguments.
 bool read_what(const std::string& what, const words& arguments, event_pattern* p,
                std::string* error) {
@@ -128,6 +142,10 @@ bool read_what(const std::string& what, const words& arguments, event_pattern* p
   if (what == "gpio-read") {
     p->what = expect_what::gpio_read;
     return read_gpio_read(what, arguments, p, error);
+  }
+  if (what == "action") {
+    p->what = expect_what::action;
+    return read_action(arguments, p, error);
   }
   for (const auto& entry : plain) {
     if (what != entry.name) continue;
@@ -166,6 +184,8 @@ bool parse_expectation(const words& words_after_expect, expectation* e, std::str
   const std::string what = w[0];
   if (!read_what(what, words(w.begin() + 1, w.end()), &e->match, error)) return false;
   if (counted && sampled(e->match.what)) return fail(error, what + " takes no count");
+  // The scenario's own actions happen as written: they only time windows.
+  if (e->match.what == expect_what::action) return fail(error, "actions are only anchors");
   if (e->each_cycle && e->match.what == expect_what::gpio_read)
     return fail(error, "level requests mark the cycles");
   if (!e->anchored) return true;

@@ -18,12 +18,13 @@ enum class expect_what {
   exit_status,  // the daemon ended with this exit status
   fds_at_most,  // the daemon's open descriptors, on every sample
   no_zombies,   // no child of the daemon stays a zombie
+  action,       // a scenario action: only windows are timed after it
 };
 
 /// The events an expectation is about: "lpm -b", "log started", "gpio-read 0 1", ...
 struct event_pattern {
   expect_what what;
-  std::vector<std::string> arguments;  // lpm arguments or the log message
+  std::vector<std::string> arguments;  // lpm arguments, the log message or the action's verb
   bool any_arguments;                  // lpm without arguments matches every run
   long number;                         // input, exit status or descriptor limit
   std::string answer;                  // gpio-read: the level; status: "fail"; "": any
@@ -134,6 +135,10 @@ std::string scenario_zone(const scenario& s);
 
 /// Reads and parses a scenario file.
 bool load_scenario(const std::string& path, scenario* result, std::string* error);
+
+/// The word a state change of this kind starts with: "input", "clock", ...
+/// A run records it with each action it carries out.
+const char* change_verb(change_kind kind);
 
 /// Reads the words of a state change, e.g. {"input", "0", "1"}; timed: after
 /// "at SECONDS". Returns false with what is wrong in error.

@@ -105,6 +105,25 @@ bool parse_probe_change(const words& w, state_change* change, std::string* error
 
 }  // namespace
 
+const char* change_verb(change_kind kind) {
+  switch (kind) {
+    case change_kind::input_level:
+    case change_kind::input_fails:
+      return "input";
+    case change_kind::clock:
+      return "clock";
+    case change_kind::status:
+      return "status";
+    case change_kind::lpm:
+      return "lpm";
+    case change_kind::signal:
+      return "signal";
+    case change_kind::probe:
+      return "probe";
+  }
+  return "";
+}
+
 bool parse_state_change(const words& w, bool timed, state_change* change, std::string* error) {
   using reader = bool (*)(const words&, state_change*, std::string*);
   static const struct {
