@@ -54,14 +54,14 @@ bool matches(const event_pattern& p, const sim_event& event) {
 bool window_of(const expectation& e, const run_record& record, window* w, double* anchor_t) {
   double origin = 0;
   if (e.anchored) {
-    // The earliest, whatever order the reports came in.
-    bool found = false;
+    // In time order, whatever order the reports came in.
+    std::vector<double> anchors;
     for (const sim_event& event : record.events) {
-      if (event.t < e.since || !matches(e.after, event) || (found && event.t >= origin)) continue;
-      origin = event.t;
-      found = true;
+      if (event.t >= e.since && matches(e.after, event)) anchors.push_back(event.t);
     }
-    if (!found) return false;
+    if (static_cast<long>(anchors.size()) < e.after_nth) return false;
+    std::sort(anchors.begin(), anchors.end());
+    origin = anchors[static_cast<size_t>(e.after_nth - 1)];
   }
   *anchor_t = origin;
   *w = window{origin + e.from, e.to < 0 ? record.end : origin + e.to};

@@ -83,6 +83,15 @@ TEST(Expectations, JudgeCountsWindowsAndArguments) {
       {"expect lpm within 0 0.6 after status fail", false},
       {"expect count 2 lpm within 0 end after gpio-read 0", true},
       {"expect never lpm within 0 end after gpio-read 1", false},  // never read
+      // From the Nth match (the third read at 2.2 s), and before it.
+      {"expect lpm -b -i 3600 within 0.9 1.1 after 3 gpio-read 0", true},
+      {"expect lpm -b -i 3600 within 0.9 1.1 after 2 gpio-read 0", false},
+      {"expect lpm within 0 end after 5 gpio-read 0", false},  // only four
+      {"expect lpm within 0 0.6 after 2 gpio-read 0 1 since 2", true},
+      {"expect count 1 lpm within 0 end after 2 lpm", true},
+      {"expect count 1 gpio-read 0 within -0.4 0 after status fail", true},
+      {"expect never gpio-read 0 within -0.2 0 after status fail", true},
+      {"expect count 2 lpm within -3 0 after 2 lpm", true},  // the anchor included
       // The reads of input 0 at 0.04, 1.2, 2.2 and 2.7 s mark three cycles.
       {"expect count 0 lpm each cycle within 0 2.5", true},
       {"expect count 0..1 status each cycle", true},

@@ -1,5 +1,5 @@
 // "expect [never | count N | count N..M | count N..] WHAT [each cycle]
-//         [within FROM TO|end [after WHAT [since S]]]" read into an expectation.
+//         [within FROM TO|end [after [N] WHAT [since S]]]" read into an expectation.
 #include "simulator/lines.h"
 #include "simulator/scenario.h"
 #include "simulator/scenario_text.h"
@@ -30,7 +30,7 @@ bool parse_count(const std::string& word, long* min_count, long* max_count) {
   return parse_integer(upper, max_count) && *max_count >= *min_count;
 }
 
-// "within FROM TO|end [after WHAT [since S]]" at the end of w, taken off;
+// "within FROM TO|end [after [N] WHAT [since S]]" at the end of w, taken off;
 // the anchor's words go to anchor_words.
 bool take_window(words* w, expectation* e, words* anchor_words, std::string* error) {
   const size_t n = w->size();
@@ -39,12 +39,18 @@ bool take_window(words* w, expectation* e, words* anchor_words, std::string* err
     if ((*w)[i] == "within" && (i + 3 == n || (*w)[i + 3] == "after")) at = i;
   }
   if (at == n) return true;
-  if (!parse_number((*w)[at + 1], &e->from)) return fail(error, "bad window start");
+  e->anchored = at + 3 < n;
+  // An anchored window may open before its anchor, "within -5 0": the stretch
+  // that led up to the event, however late a busy machine brought it.
+  const std::string& from = (*w)[at + 1];
+  const bool before_anchor = e->anchored && from.size() > 1 && from[0] == '-';
+  if (!parse_number(before_anchor ? from.substr(1) : from, &e->from))
+    return fail(error, "bad window start");
+  if (before_anchor) e->from = -e->from;
   const std::string& to = (*w)[at + 2];
   if (to != "end" && (!parse_number(to, &e->to) || e->to < e->from))
     return fail(error, "bad window end");
-  if (at + 3 < n) {
-    e->anchored = true;
+  if (e->anchored) {
     anchor_words->assign(w->begin() + static_cast<long>(at) + 4, w->end());
     const size_t m = anchor_words->size();
     if (m >= 2 && (*anchor_words)[m - 2] == "since") {
@@ -170,6 +176,7 @@ bool parse_expectation(const words& words_after_expect, expectation* e, std::str
   e->from = 0;
   e->to = -1;
   e->anchored = false;
+  e->after_nth = 1;
   e->since = 0;
   e->each_cycle = false;
   bool counted = false;
@@ -189,6 +196,12 @@ bool parse_expectation(const words& words_after_expect, expectation* e, std::str
   if (e->each_cycle && e->match.what == expect_what::gpio_read)
     return fail(error, "level requests mark the cycles");
   if (!e->anchored) return true;
+  // "after 3 status": the third such event. Faults injected by call count
+  // begin and end at a given event of the daemon's, whenever that comes.
+  if (anchor.size() >= 2 && parse_integer(anchor[0], &e->after_nth)) {
+    if (e->after_nth < 1) return fail(error, "events are counted from 1");
+    anchor.erase(anchor.begin());
+  }
   if (!read_what(anchor[0], words(anchor.begin() + 1, anchor.end()), &e->after, error))
     return false;
   if (sampled(e->match.what) || sampled(e->after.what))

@@ -38,12 +38,14 @@ struct expectation {
   long max_count;  // -1: no upper bound
   double from;
   double to;  // < 0: the end of the run
-  // "within FROM TO after WHAT [since S]": the window counts from the first
-  // event matching after at S seconds or later, not from the daemon's start.
+  // "within FROM TO after [N] WHAT [since S]": the window counts from the
+  // first (Nth) event matching after at S seconds or later, not from the
+  // daemon's start; FROM may then be negative, for the stretch before it.
   // What the daemon does in reply to what it saw is then timed from when it
   // saw it, however long a busy machine took to get it there.
   bool anchored;
   event_pattern after;
+  long after_nth;  // "after N WHAT": from the Nth such event, 1 for the first
   double since;
   // "each cycle": the count holds for each of the daemon's cycles in the
   // window, from one of its level requests for input 0 to the next.

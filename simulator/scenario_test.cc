@@ -39,6 +39,9 @@ TEST(ScenarioParser, RejectsMalformedScenariosWithTheLine) {
        "x.scn:3: unknown expectation"},
       {"duration 2\nsettings missing\nexpect lpm within 1 2 after status since x\n",
        "x.scn:3: bad since"},
+      {"duration 2\nsettings missing\nexpect lpm within -1 2\n", "x.scn:3: bad window start"},
+      {"duration 2\nsettings missing\nexpect lpm within 1 2 after 0 status\n",
+       "x.scn:3: events are counted from 1"},
       {"duration 2\nsettings missing\nexpect fds-at-most 5 within 0 1 after lpm\n",
        "x.scn:3: samples are not timed after an event"},
       {"duration 2\nsettings missing\nexpect lpm within 0 1 after action probe\n",
@@ -127,11 +130,12 @@ TEST(ScenarioParser, ReadsExpectationForms) {
                      "expect fds-at-most 7 within 1 2\n"
                      "expect lpm -b within 6 7.5 after gpio-read 0 1 since 3.4\n"
                      "expect never log within it within 0 end after log within\n"
-                     "expect count 1 lpm -i 60 each cycle within 2 end\n";
+                     "expect count 1 lpm -i 60 each cycle within 2 end\n"
+                     "expect never gpio-read 0 within -4.9 0 after 19 status\n";
   scenario s;
   std::string error;
   ASSERT_TRUE(parse_scenario(text, "x.scn", &s, &error)) << error;
-  ASSERT_EQ(s.expectations.size(), 11U);
+  ASSERT_EQ(s.expectations.size(), 12U);
   const expectation* e = s.expectations.data();
   EXPECT_EQ(e[0].match.arguments, (std::vector<std::string>{"-b", "-i", "3600"}));
   EXPECT_EQ(e[0].min_count, 1);
@@ -158,6 +162,7 @@ TEST(ScenarioParser, ReadsExpectationForms) {
   EXPECT_EQ(e[8].after.number, 0);
   EXPECT_EQ(e[8].after.answer, "1");
   EXPECT_DOUBLE_EQ(e[8].since, 3.4);
+  EXPECT_EQ(e[8].after_nth, 1);
   // Only the last "within" opens the window.
   EXPECT_EQ(e[9].match.arguments[0], "within it");
   EXPECT_EQ(e[9].after.arguments[0], "within");
@@ -165,6 +170,9 @@ TEST(ScenarioParser, ReadsExpectationForms) {
   EXPECT_TRUE(e[10].each_cycle);
   EXPECT_FALSE(e[9].each_cycle);
   EXPECT_EQ(e[10].match.arguments, (std::vector<std::string>{"-i", "60"}));
+  EXPECT_DOUBLE_EQ(e[11].from, -4.9);
+  EXPECT_EQ(e[11].after_nth, 19);
+  EXPECT_EQ(e[11].after.what, expect_what::status);
 }
 
 TEST(ScenarioParser, ExpandsEscapes) {
