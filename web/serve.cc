@@ -75,10 +75,7 @@ const char* answered_ports(void* context) {
 }
 
 int answered_input_present(void* context, int n) {
-  const auto* router = static_cast<const answered_router*>(context);
-  bool present[BINARY_INPUT_COUNT] = {};
-  presence_from_ports(answered_ports(context), present);
-  return n >= 0 && n < BINARY_INPUT_COUNT && router->session->status_answered && present[n];
+  return n >= 0 && n < BINARY_INPUT_COUNT && binary_input_listed(answered_ports(context), n);
 }
 
 int answered_input_read(void* context, int n) {
