@@ -430,12 +430,18 @@ def authorize(driver):
 
 def submit(driver):
     """Sends the form and waits for the answer's page."""
+    from selenium.common.exceptions import WebDriverException
     from selenium.webdriver.common.by import By
-    from selenium.webdriver.support import expected_conditions
     from selenium.webdriver.support.ui import WebDriverWait
-    old = driver.find_element(By.TAG_NAME, "html")
+    # The old document is marked, and the wait ends once a document without the mark has
+    # loaded. Asking about an element of the old one instead races its teardown: Chromium
+    # then answers "Node ... does not belong to the document", which is no staleness error.
+    # While the tab navigates a script may fail the same way, so such errors mean "not yet".
+    driver.execute_script("document.dormixSubmitted = true")
     driver.find_element(By.CSS_SELECTOR, "button[type=submit]").click()
-    WebDriverWait(driver, 60).until(expected_conditions.staleness_of(old))
+    WebDriverWait(driver, 60, ignored_exceptions=(WebDriverException,)).until(
+        lambda d: d.execute_script(
+            "return !document.dormixSubmitted && document.readyState === 'complete'"))
 
 
 def screenshot(driver, width, path):
