@@ -118,6 +118,10 @@ tr -d '\r' <"$log" >"$work/console"
 ARMVM_NAME=$arch-vm "$here/judge.sh" "$work/console" "${programs[*]##*/}" "${@%%=*}" ||
   outcome=${outcome:-"the guest's results do not pass"}
 if [[ -n $outcome ]]; then
+  # CI keeps only what is printed: the console's end shows a kernel that
+  # locked up or a check that stopped, where the judge's lines cannot.
+  say "the console's last 40 lines:" >&2
+  tail -n 40 "$work/console" | sed 's/^/    /' >&2
   say "FAILED: $outcome (console log: $log)" >&2
   exit 1
 fi
