@@ -111,7 +111,7 @@ instance = message["instances"]["instance1"]
 assert instance == {
     "command": ["/opt/dormix/sbin/dormix-check", "--wait-for-clock", "120", "/opt/dormix/sbin/dormix"],
     "respawn": ["3600", "5", "5"],
-    "file": ["/opt/dormix/etc/settings", "/etc/TZ"],
+    "file": ["/opt/dormix/etc/settings", "/etc/TZ", "/etc/localtime", "/tmp/localtime"],
     "stderr": True}, instance
 # A change of the system config (the zone) reloads, after the system
 # service's own reload (1000 ms) has written the zone.
@@ -122,6 +122,15 @@ PY
 echo "service set: $message"
 [[ $(zone_read) == CEST ]] || fail "the checker reads $(zone_read) in Berlin"
 expect reload 0 "unchanged dormix"
+# Each zone change, by name or by string, restarts the daemon on the reload
+# that the system config's change runs, and the new zone is the one read.
+for change in "name America/New_York EDT" "string JST-9 JST" \
+  "string CET-1CEST,M3.5.0,M10.5.0/3 CEST" "name Europe/Berlin CEST"; do
+  read -r how zone abbreviation <<<"$change"
+  "zone_by_$how" "$zone"
+  expect reload 0 "restart dormix"
+  [[ $(zone_read) == "$abbreviation" ]] || fail "zone $zone: the checker reads $(zone_read)"
+done
 expect status 0
 [[ $(cat "$scratch/out") == running ]] || fail "status: $(cat "$scratch/out")"
 # procd gave up on the instance after a crash loop: procd's own answer.
