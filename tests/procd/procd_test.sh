@@ -64,6 +64,7 @@ expect() {
   did=$(tr '\n' ' ' <"$root/tmp/procd.log")
   [[ $status -eq $2 ]] || fail "$1 exited $status, not $2: $(cat "$scratch/out")"
   [[ ${did% } == "${3:-}" ]] || fail "$1: procd did \"$did\", not \"${3:-}\""
+  [[ $1 != stop ]] || [[ ! -s $scratch/out ]] || fail "stop printed $(cat "$scratch/out")"
   echo "$1: exit $status, procd: ${did:-nothing}; $(tr '\n' ' ' <"$scratch/out")"
 }
 # zone_by_name ZONE / zone_by_string TEXT: what OpenWrt's system service does
@@ -139,7 +140,11 @@ expect status 5
 [[ $(cat "$scratch/out") == "not running" ]] || fail "status after a crash loop: $(cat "$scratch/out")"
 expect stop 0 "stop dormix"
 expect status 3
-expect start 0 "start dormix"
+# No dormix service in procd: stop and restart say nothing of procd's
+# "Not found", which is no failure.
+expect stop 0
+expect restart 0 "start dormix"
+grep -q 'Command failed' "$scratch/out" && fail "restart without a service: $(cat "$scratch/out")"
 
 # Unusable settings: nothing sent, so a running daemon stays as it is.
 mv "$settings" "$scratch/settings"
@@ -157,11 +162,13 @@ sed -i 's/^MOD_DORMIX_ENABLED=.*/MOD_DORMIX_ENABLED=0/' "$settings"
 expect reload 0 "stop dormix"
 grep -q 'dormix: stopped: switched off' "$syslog" || fail "reload switched off logged: $(cat "$syslog")"
 
-# The stand-in is strict: a parameter procd does not know stops the script.
+# The stand-in is strict: a parameter procd does not know stops the script;
+# a restart without a service shows what its start says on stderr.
 sed 's/procd_set_param stderr 1/procd_set_param stdrr 1/' "$root/opt/dormix/init/procd/dormix" \
   >"$root/etc/init.d/dormix"
 sed -i 's/^MOD_DORMIX_ENABLED=.*/MOD_DORMIX_ENABLED=1/' "$settings"
-expect start 99
+expect restart 99
+grep -q 'no parameter "stdrr"' "$scratch/out" || fail "restart hid its start's stderr: $(cat "$scratch/out")"
 cp "$root/opt/dormix/init/procd/dormix" "$root/etc/init.d/dormix"
 
 finish "procd script"
