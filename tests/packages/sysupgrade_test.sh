@@ -42,7 +42,7 @@ install_dormix() {
   # What "/etc/init.d/dormix enable" makes (START=95, STOP=10).
   ln -s ../init.d/dormix "$root/etc/rc.d/S95dormix"
   ln -s ../init.d/dormix "$root/etc/rc.d/K10dormix"
-  install -m 644 "$tree/init/procd/dormix.ntp-hotplug" "$root/etc/hotplug.d/ntp/25-dormix"
+  cp "$tree/init/procd/dormix.ntp-hotplug" "$root/etc/hotplug.d/ntp/25-dormix"
   install -m 644 "$1" "$root/lib/upgrade/keep.d/dormix"
 }
 

@@ -171,4 +171,19 @@ expect restart 99
 grep -q 'no parameter "stdrr"' "$scratch/out" || fail "restart hid its start's stderr: $(cat "$scratch/out")"
 cp "$root/opt/dormix/init/procd/dormix" "$root/etc/init.d/dormix"
 
+# The NTP hotplug handler, run as busybox ntpd's -S script and sourced by
+# hotplug-call with ACTION set: a stratum or a step marks this boot.
+handler=/opt/dormix/init/procd/dormix.ntp-hotplug
+boot_id=$(cat /proc/sys/kernel/random/boot_id)
+for run in "$handler stratum" "ACTION=step; . $handler" "$handler periodic"; do
+  rm -f "$root/var/state/dormix-ntp-synced"
+  chroot "$root" /bin/sh -c "$run" >"$scratch/out" 2>&1
+  mark=$(cat "$root/var/state/dormix-ntp-synced" 2>/dev/null)
+  if [[ $run == *periodic ]]; then
+    [[ -z $mark ]] || fail "$run marked the clock as set"
+  else
+    [[ $mark == "$boot_id" ]] || fail "$run: mark \"$mark\", $(cat "$scratch/out")"
+  fi
+done
+
 finish "procd script"
