@@ -2,7 +2,8 @@
 # What OpenWrt's sysupgrade keeps of the release archive installed as README
 # says (program tree, settings, the page's secret, procd script and its
 # rc.d links, NTP hotplug handler, the archive's keep file in
-# /lib/upgrade/keep.d): each flash keeps only the files that "sysupgrade -l"
+# /lib/upgrade/keep.d, and the settings page as README's uhttpd recipe
+# serves it, with its realm file): each flash keeps only the files that "sysupgrade -l"
 # lists, from a stand-in written from OpenWrt's documented keep lists
 # (tests/procd/standin/sysupgrade, which fails on a line naming nothing),
 # into a fresh throwaway root. After two flashes everything must still be
@@ -28,7 +29,19 @@ fresh_root() {
   printf '## Files and directories kept across an upgrade.\n' >"$root/etc/sysupgrade.conf"
   echo /etc/hostname >"$root/lib/upgrade/keep.d/base-files-essential"
   install -m 755 "$here/../procd/standin/sysupgrade" "$root/sbin/sysupgrade"
+  # uhttpd's configuration, kept by OpenWrt as a changed file of its package.
+  echo /etc/config/uhttpd >"$root/lib/upgrade/keep.d/uhttpd"
 }
+
+# README's uhttpd instance for the page, the program's path it serves and
+# the realm file it names.
+readme=$here/../../README.md
+uhttpd_config=$(sed -n "/^config uhttpd 'dormix'\$/,/^\$/p" "$readme" | grep -v '^[`]*$')
+option() { sed -n "s/^\toption $1 '\(.*\)'$/\1/p" <<<"$uhttpd_config"; }
+page=$(option home)$(option cgi_prefix)/dormix-web
+realm=$(option config)
+realm_line=$(grep -m1 '^/cgi-bin/dormix-web:' "$readme")
+[[ -n $uhttpd_config && -n $realm_line ]] || fail "no uhttpd recipe in README"
 
 # install_dormix KEEP_FILE: the OpenWrt steps of README in $root.
 install_dormix() {
@@ -44,6 +57,12 @@ install_dormix() {
   ln -s ../init.d/dormix "$root/etc/rc.d/K10dormix"
   cp "$tree/init/procd/dormix.ntp-hotplug" "$root/etc/hotplug.d/ntp/25-dormix"
   install -m 644 "$1" "$root/lib/upgrade/keep.d/dormix"
+  mkdir -p "$root/etc/config"
+  printf '%s\n' "$uhttpd_config" >"$root/etc/config/uhttpd"
+  [[ -z $realm ]] || echo "$realm_line" >"$root$realm"
+  # The page is linked into the served tree unless README serves it in place.
+  [[ -e $root$page ]] || { mkdir -p "$(dirname "$root$page")" &&
+    ln -s /opt/dormix/www/cgi-bin/dormix-web "$root$page"; }
 }
 
 # flash NAME: the files $root's keep lists name, as sysupgrade saves them,
@@ -59,7 +78,8 @@ flash() {
 # listing: every dormix file in $root with its type, mode and checksum.
 listing() {
   (cd "$root" && find opt/dormix etc/init.d/dormix etc/rc.d etc/hotplug.d lib/upgrade/keep.d/dormix \
-    \( -type f -o -type l \) 2>/dev/null | sort | while IFS= read -r file; do
+    "${page#/}" ${realm:+"${realm#/}"} \
+    \( -type f -o -type l \) 2>/dev/null | sort -u | while IFS= read -r file; do
     if [[ -L $file ]]; then
       echo "/$file -> $(readlink "$file")"
     else
