@@ -171,6 +171,20 @@ expect restart 99
 grep -q 'no parameter "stdrr"' "$scratch/out" || fail "restart hid its start's stderr: $(cat "$scratch/out")"
 cp "$root/opt/dormix/init/procd/dormix" "$root/etc/init.d/dormix"
 
+# The clock wait under procd's "stderr 1", which logs every line of the
+# standard error as daemon.err (priority 27): one line per start, at its own
+# level, info (30) or warning (28); none when the clock was set at once.
+: >"$syslog"
+# shellcheck disable=SC2016 # expanded by the root's shell
+chroot "$root" /bin/sh -c '/opt/dormix/sbin/dormix-check --wait-for-clock 0 /bin/true 2>&1 |
+  logger -p daemon.err -t dormix-check; logger -t test end'
+# The socket keeps the order: once the end is there, so is all before it.
+wait_for_log 'test: end' || fail "no end in the log"
+if [[ $(grep -c 'dormix-check' "$syslog") -gt 1 ]] || grep -q '^<27>' "$syslog"; then
+  fail "the clock wait logged: $(cat "$syslog")"
+fi
+echo "the clock wait logged: $(grep dormix-check "$syslog")"
+
 # The NTP hotplug handler, run as busybox ntpd's -S script and sourced by
 # hotplug-call with ACTION set: a stratum or a step marks this boot.
 handler=/opt/dormix/init/procd/dormix.ntp-hotplug
