@@ -22,14 +22,8 @@ here=$(cd "$(dirname "$0")" && pwd)
 source "$here/../lib.sh"
 
 scratch=$3
-mkdir -p "$scratch"
-mount -t tmpfs tmpfs "$scratch"
-dpkg-deb -x "$busybox_deb" "$scratch/busybox-static"
-root=$scratch/root
-syslog=$scratch/syslog
-mkdir -p "$root"/{bin,sbin,usr/bin,usr/sbin,etc/init.d,lib/functions,var/run,tmp,proc,dev}
-cp "$scratch/busybox-static/bin/busybox" "$root/bin/busybox"
-chroot "$root" /bin/busybox --install -s
+make_busybox_root "$scratch" "$busybox_deb" "$archive" || exit 1
+mkdir -p "$root/lib/functions"
 install -m 755 "$here/standin/rc.common" "$root/etc/rc.common"
 install -m 755 "$here/standin/ubus" "$root/bin/ubus"
 install -m 644 "$here/standin/procd.sh" "$root/lib/functions/procd.sh"
@@ -38,14 +32,7 @@ for zone in Europe/Berlin America/New_York; do
 done
 ln -s /tmp/TZ "$root/etc/TZ"
 ln -s /tmp/localtime "$root/etc/localtime"
-tar -xzf "$archive" -C "$root"
 cp "$root/opt/dormix/init/procd/dormix" "$root/etc/init.d/dormix"
-settings=$root/opt/dormix/etc/settings
-cp "$root/opt/dormix/etc/settings.sample" "$settings"
-mount -t proc proc "$root/proc"
-touch "$root/dev/null"
-mount --bind /dev/null "$root/dev/null"
-start_syslog "$root/dev/log" "$syslog" || exit 1
 
 # rc ACTION: /etc/init.d/dormix ACTION, its interpreter line naming
 # /etc/rc.common, as the administrator runs it.
