@@ -148,6 +148,8 @@ mv "$scratch/settings" "$settings"
 sed -i 's/^MOD_DORMIX_ENABLED=.*/MOD_DORMIX_ENABLED=0/' "$settings"
 expect reload 0 "stop dormix"
 grep -q 'dormix: stopped: switched off' "$syslog" || fail "reload switched off logged: $(cat "$syslog")"
+expect reload 0
+grep -q 'Command failed' "$scratch/out" && fail "reload without a service: $(cat "$scratch/out")"
 
 # The stand-in is strict: a parameter procd does not know stops the script;
 # a restart without a service shows what its start says on stderr.
