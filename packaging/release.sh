@@ -50,7 +50,8 @@ archive_target() {
   mv "$tree/share/man" "$tree/man"
   rmdir "$tree/share"
   mv "$stage/root/etc/init.d/dormix" "$tree/init/procd/dormix"
-  install -m 644 packaging/dormix.ntp-hotplug packaging/dormix.keep "$tree/init/procd/"
+  install -m 755 packaging/dormix.ntp-hotplug "$tree/init/procd/"
+  install -m 644 packaging/dormix.keep "$tree/init/procd/"
   rm -r "$stage/root/etc" "$tree/etc/settings"
   cmake -DDORMIX_SOURCE="$PWD/packaging/dormix.init.sysv.in" \
     -DDORMIX_DESTINATION="$PWD/$tree/init/sysvinit" -DDORMIX_NAME=dormix \

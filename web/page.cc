@@ -125,14 +125,20 @@ void put_notices(const page_state& state, FILE* out) {
   }
   if (state.restarted) {
     fputs("<p>", out);
+    // No pid is no daemon: one switched off, or not started yet.
+    char before[32] = "was not running";
+    char after[32] = "is not running now";
+    if (state.pid_before > 0) {
+      snprintf(before, sizeof before, "ran as pid %d", static_cast<int>(state.pid_before));
+    }
+    if (state.pid_after > 0) {
+      snprintf(after, sizeof after, "now runs as pid %d", static_cast<int>(state.pid_after));
+    }
     if (state.restart_status == 0) {
-      put_textf(out, "%s restart: done; the daemon ran as pid %d and now runs as pid %d.",
-                INIT_SCRIPT_PATH, static_cast<int>(state.pid_before),
-                static_cast<int>(state.pid_after));
+      put_textf(out, "%s restart: done; the daemon %s and %s.", INIT_SCRIPT_PATH, before, after);
     } else {
-      put_textf(out,
-                "%s restart failed (status %d); the daemon now runs as pid %d (0: not running).",
-                INIT_SCRIPT_PATH, state.restart_status, static_cast<int>(state.pid_after));
+      put_textf(out, "%s restart failed (status %d); the daemon %s.", INIT_SCRIPT_PATH,
+                state.restart_status, after);
     }
     fputs("</p>", out);
     if (state.restart_output[0] != '\0') {

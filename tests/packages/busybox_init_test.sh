@@ -21,23 +21,10 @@ source "$(dirname "$0")/../lib.sh"
 applets=(start-stop-daemon logger mkdir rm sleep grep tr)
 
 scratch=$3
-mkdir -p "$scratch"
-mount -t tmpfs tmpfs "$scratch"
-dpkg-deb -x "$busybox_deb" "$scratch/busybox-static"
-root=$scratch/root
-syslog=$scratch/syslog
-mkdir -p "$root"/{bin,sbin,usr/bin,usr/sbin,etc/init.d,etc/default,var,tmp,proc,dev,applets}
-cp "$scratch/busybox-static/bin/busybox" "$root/bin/busybox"
-chroot "$root" /bin/busybox --install -s
+make_busybox_root "$scratch" "$busybox_deb" "$archive" || exit 1
+mkdir -p "$root"/{etc/default,applets}
 for applet in "${applets[@]}"; do ln -s /bin/busybox "$root/applets/$applet"; done
-tar -xzf "$archive" -C "$root"
 install -m 755 "$root/opt/dormix/init/sysvinit/dormix" "$root/etc/init.d/dormix"
-settings=$root/opt/dormix/etc/settings
-cp "$root/opt/dormix/etc/settings.sample" "$settings"
-mount -t proc proc "$root/proc"
-touch "$root/dev/null"
-mount --bind /dev/null "$root/dev/null"
-start_syslog "$root/dev/log" "$syslog" || exit 1
 
 # init ACTION: the script as an operator runs it, with busybox's applets only.
 init() {

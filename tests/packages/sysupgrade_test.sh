@@ -2,8 +2,10 @@
 # What OpenWrt's sysupgrade keeps of the release archive installed as README
 # says (program tree, settings, the page's secret, procd script and its
 # rc.d links, NTP hotplug handler, the archive's keep file in
-# /lib/upgrade/keep.d): each flash keeps only the files that OpenWrt's own
-# add_uci_conffiles (tests/procd/third_party/openwrt/sbin/sysupgrade) lists,
+# /lib/upgrade/keep.d, and the settings page as README's uhttpd recipe
+# serves it, with its realm file): each flash keeps only the files that "sysupgrade -l"
+# lists, from a stand-in written from OpenWrt's documented keep lists
+# (tests/procd/standin/sysupgrade, which fails on a line naming nothing),
 # into a fresh throwaway root. After two flashes everything must still be
 # there, byte for byte; a keep file that does not list itself must lose the
 # install at the second flash, which shows that the flashes are real.
@@ -17,23 +19,29 @@ scratch=$(realpath -m "$2")
 here=$(cd "$(dirname "$0")" && pwd)
 # shellcheck source=tests/lib.sh
 source "$here/../lib.sh"
-keep_function=$(sed -n '/^add_uci_conffiles() {$/,/^}$/p' \
-  "$here/../procd/third_party/openwrt/sbin/sysupgrade")
-[[ -n $keep_function ]] || fail "no add_uci_conffiles in OpenWrt's sysupgrade"
 rm -rf "$scratch"
 mkdir -p "$scratch"
 
-# fresh_root NAME: a freshly flashed firmware with OpenWrt's own keep
-# lists (never empty there: an empty list would make find list everything).
+# fresh_root NAME: a freshly flashed firmware with a keep list of its own.
 fresh_root() {
   make_root "$scratch/$1" || fail "$1: no fresh root"
   mkdir -p "$root/lib/upgrade/keep.d"
-  printf '## This file contains files and directories that should\n## be preserved during an upgrade.\n' \
-    >"$root/etc/sysupgrade.conf"
+  printf '## Files and directories kept across an upgrade.\n' >"$root/etc/sysupgrade.conf"
   echo /etc/hostname >"$root/lib/upgrade/keep.d/base-files-essential"
-  printf '#!/bin/sh\n# No packages changed.\n' >"$root/usr/bin/opkg"
-  chmod 755 "$root/usr/bin/opkg"
+  install -m 755 "$here/../procd/standin/sysupgrade" "$root/sbin/sysupgrade"
+  # uhttpd's configuration, kept by OpenWrt as a changed file of its package.
+  echo /etc/config/uhttpd >"$root/lib/upgrade/keep.d/uhttpd"
 }
+
+# README's uhttpd instance for the page, the program's path it serves and
+# the realm file it names.
+readme=$here/../../README.md
+uhttpd_config=$(sed -n "/^config uhttpd 'dormix'\$/,/^\$/p" "$readme" | grep -v '^[`]*$')
+option() { sed -n "s/^\toption $1 '\(.*\)'$/\1/p" <<<"$uhttpd_config"; }
+page=$(option home)$(option cgi_prefix)/dormix-web
+realm=$(option config)
+realm_line=$(grep -m1 '^/cgi-bin/dormix-web:' "$readme")
+[[ -n $uhttpd_config && -n $realm_line ]] || fail "no uhttpd recipe in README"
 
 # install_dormix KEEP_FILE: the OpenWrt steps of README in $root.
 install_dormix() {
@@ -47,16 +55,20 @@ install_dormix() {
   # What "/etc/init.d/dormix enable" makes (START=95, STOP=10).
   ln -s ../init.d/dormix "$root/etc/rc.d/S95dormix"
   ln -s ../init.d/dormix "$root/etc/rc.d/K10dormix"
-  install -m 644 "$tree/init/procd/dormix.ntp-hotplug" "$root/etc/hotplug.d/ntp/25-dormix"
+  cp "$tree/init/procd/dormix.ntp-hotplug" "$root/etc/hotplug.d/ntp/25-dormix"
   install -m 644 "$1" "$root/lib/upgrade/keep.d/dormix"
+  mkdir -p "$root/etc/config"
+  printf '%s\n' "$uhttpd_config" >"$root/etc/config/uhttpd"
+  [[ -z $realm ]] || echo "$realm_line" >"$root$realm"
+  # The page is linked into the served tree unless README serves it in place.
+  [[ -e $root$page ]] || { mkdir -p "$(dirname "$root$page")" &&
+    ln -s /opt/dormix/www/cgi-bin/dormix-web "$root$page"; }
 }
 
 # flash NAME: the files $root's keep lists name, as sysupgrade saves them,
 # restored into a fresh root, which becomes $root.
 flash() {
-  # shellcheck disable=SC2016 # expanded by the root's shell
-  in_root bash -c "$keep_function"'; add_uci_conffiles /tmp/conffiles' ||
-    fail "$1: add_uci_conffiles failed"
+  in_root sh -c 'sysupgrade -l >/tmp/conffiles' || fail "$1: sysupgrade -l failed"
   in_root tar -cf /tmp/kept.tar -T /tmp/conffiles 2>/dev/null
   cp "$root/tmp/kept.tar" "$scratch/$1.tar"
   fresh_root "$1"
@@ -66,7 +78,8 @@ flash() {
 # listing: every dormix file in $root with its type, mode and checksum.
 listing() {
   (cd "$root" && find opt/dormix etc/init.d/dormix etc/rc.d etc/hotplug.d lib/upgrade/keep.d/dormix \
-    \( -type f -o -type l \) 2>/dev/null | sort | while IFS= read -r file; do
+    "${page#/}" ${realm:+"${realm#/}"} \
+    \( -type f -o -type l \) 2>/dev/null | sort -u | while IFS= read -r file; do
     if [[ -L $file ]]; then
       echo "/$file -> $(readlink "$file")"
     else
@@ -97,5 +110,10 @@ flash forgetful-first
   fail "a keep file without its own line: the first flash did not keep the install, or kept the keep file"
 flash forgetful-second
 [[ -z $(listing) ]] || fail "a keep file without its own line: the second flash kept $(listing | tr '\n' ' ')"
+
+# The stand-in is strict: a keep line naming nothing fails the listing.
+echo /etc/dormix-nothing >>"$root/etc/sysupgrade.conf"
+in_root sysupgrade -l >/dev/null 2>&1
+[[ $? -eq 99 ]] || fail "a keep line naming nothing was passed over"
 
 finish "sysupgrade keeps the install"

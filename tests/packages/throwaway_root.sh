@@ -63,6 +63,28 @@ POLICY
   start_syslog "$root/dev/log" "$syslog"
 }
 
+# make_busybox_root SCRATCH BUSYBOX_STATIC_DEB ARCHIVE: sets root, syslog
+# and settings: in a tmpfs at SCRATCH, a root that holds only Debian's
+# busybox-static with its applet links and the release archive's tree, the
+# sample as its settings, /proc, /dev/null and the syslog listener.
+make_busybox_root() {
+  mkdir -p "$1"
+  mount -t tmpfs tmpfs "$1"
+  dpkg-deb -x "$2" "$1/busybox-static"
+  root=$1/root
+  syslog=$1/syslog
+  mkdir -p "$root"/{bin,sbin,usr/bin,usr/sbin,etc/init.d,var,tmp,proc,dev}
+  cp "$1/busybox-static/bin/busybox" "$root/bin/busybox"
+  chroot "$root" /bin/busybox --install -s
+  tar -xzf "$3" -C "$root"
+  settings=$root/opt/dormix/etc/settings
+  cp "$root/opt/dormix/etc/settings.sample" "$settings"
+  mount -t proc proc "$root/proc"
+  touch "$root/dev/null"
+  mount --bind /dev/null "$root/dev/null"
+  start_syslog "$root/dev/log" "$syslog"
+}
+
 # start_syslog SOCKET LOG: a datagram socket at SOCKET whose messages are
 # appended to LOG, one a line, by a listener in the background.
 start_syslog() {

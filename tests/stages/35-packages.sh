@@ -3,8 +3,8 @@
 # systemd-analyze; and the amd64 package's life cycle and sysvinit script run
 # for real in a throwaway root (tests/packages/throwaway_root.sh). Then the
 # static release archive's init scripts: the sysvinit script in a root that
-# holds only busybox, the procd script through OpenWrt's rc.common, and what
-# two OpenWrt sysupgrades keep of the install.
+# holds only busybox, the procd script on a stand-in of OpenWrt's procd side
+# in such a root, and what two OpenWrt sysupgrades keep of the install.
 set -euo pipefail
 source tests/lib.sh
 # dpkg-shlibdeps reads the dependencies of the armhf programs from armhf's own
@@ -14,8 +14,7 @@ if ! dpkg --print-foreign-architectures | grep -qx armhf; then
   unset DORMIX_APT_UPDATED
 fi
 need_packages build-essential debhelper cmake dpkg-dev lintian shellcheck systemd python3 \
-  g++-arm-linux-gnueabihf libc6:armhf libgcc-s1:armhf musl-dev musl-tools \
-  libjson-c-dev pkg-config
+  g++-arm-linux-gnueabihf libc6:armhf libgcc-s1:armhf musl-dev musl-tools
 
 work=build/packages
 rm -rf "$work"
@@ -81,6 +80,8 @@ shellcheck -s sh packaging/dormix.init.sysv.in debian/dormix.postinst debian/dor
 shellcheck -s bash -e SC2034,SC2154 packaging/dormix.init.procd.in
 shellcheck -x tests/packages/busybox_init_test.sh tests/packages/sysupgrade_test.sh \
   tests/procd/procd_test.sh
+shellcheck -s dash tests/procd/standin/rc.common tests/procd/standin/procd.sh \
+  tests/procd/standin/ubus tests/procd/standin/sysupgrade
 
 # The unit as installed, rated without loading it.
 unit=$work/dormix.service
@@ -93,7 +94,7 @@ bash tests/packages/lifecycle_test.sh "$amd64_package" "$upgrade_package" "$work
 bash tests/packages/init_script_test.sh "$amd64_package" "$work/throwaway"
 
 # The x86-64 release archive: its sysvinit script with busybox alone, its
-# procd script through OpenWrt's own shell library.
+# procd script on the stand-in of OpenWrt's (tests/procd/standin).
 packaging/release.sh "$work/archive" x86-64-static >/dev/null
 archive=$(ls "$work"/archive/dormix-*-x86-64.tar.gz)
 # busybox-static only fetched and unpacked: installed, it would replace the
@@ -102,5 +103,6 @@ mkdir -p "$work/busybox-deb"
 (cd "$work/busybox-deb" && apt-get download -q=2 busybox-static) 2> >(grep -v 'unsandboxed as root' >&2)
 bash tests/packages/busybox_init_test.sh "$archive" "$(ls "$work"/busybox-deb/busybox-static_*.deb)" \
   "$work/busybox"
-bash tests/procd/procd_test.sh "$archive" "$work/procd"
+bash tests/procd/procd_test.sh "$archive" "$(ls "$work"/busybox-deb/busybox-static_*.deb)" \
+  "$work/procd"
 bash tests/packages/sysupgrade_test.sh "$archive" "$work/sysupgrade"

@@ -158,6 +158,12 @@ status=$?
 if [[ $status -gt 1 ]] || ! grep -q 'the clock is' "$scratch/err"; then
   fail "--wait-for-clock 0: status $status, $(cat "$scratch/err")"
 fi
+# With a program to run, an init system's process: the verdict goes to the
+# system log alone, at its own level, for procd's "stderr 1" would log it
+# again as an error.
+"$checker" --wait-for-clock 0 /bin/true >/dev/null 2>"$scratch/err" ||
+  fail "--wait-for-clock 0 /bin/true: status $?"
+[[ ! -s $scratch/err ]] || fail "--wait-for-clock with a program wrote to stderr: $(cat "$scratch/err")"
 
 # --now: a settings file that others can change is a warning, with the reason.
 mkdir -m 0777 "$scratch/open"

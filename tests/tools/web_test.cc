@@ -808,6 +808,8 @@ struct fake_router {
   bool switched_off = false;
   bool lock_free = true;
   restart_result restart = restart_result::done;
+  pid_t daemon_before = 42;  // the daemon's pid before the restart, and after it
+  pid_t daemon_after = 42;
   time_t now = 1800000000;
   std::string lpm_config;  // dormix-lpm's configuration file; empty: none
   // What happened.
@@ -874,7 +876,11 @@ bool fake_replace(void* context, const char* data, size_t size, char* /*why*/,
   return true;
 }
 
-pid_t fake_running_daemon(void* /*context*/) { return 42; }
+pid_t fake_running_daemon(void* context) {
+  const fake_router& router = *router_of(context);
+  const bool restarted = !router.calls.empty() && router.calls.back() == "restart";
+  return restarted ? router.daemon_after : router.daemon_before;
+}
 
 void fake_restart(void* context, restart_outcome* outcome) {
   router_of(context)->calls.push_back("restart");
@@ -1012,6 +1018,10 @@ TEST(WebServe, RequestsOverAScriptedRouter) {
        secret_state::loaded, true, restart_result::done, 200,
        "MOD_DORMIX_ENABLED=1\nMOD_DORMIX_SLEEP_TIME0_HOUR=7\nX=1\n",
        "status secret may be made lock write unlock restart", "Saved 1 changed value"},
+      {"a save that starts the daemon", file, post, form_body(file, hour_seven, now - 60),
+       "router.lan", false, secret_state::loaded, true, restart_result::done, 200,
+       "MOD_DORMIX_ENABLED=1\nMOD_DORMIX_SLEEP_TIME0_HOUR=7\nX=1\n",
+       "status secret may be made lock write unlock restart", "Saved 1 changed value"},
       {"a hung restart", file, post, form_body(file, hour_seven, now), "router.lan", false,
        secret_state::loaded, true, restart_result::timed_out, 200,
        "MOD_DORMIX_ENABLED=1\nMOD_DORMIX_SLEEP_TIME0_HOUR=7\nX=1\n",
@@ -1066,6 +1076,9 @@ TEST(WebServe, RequestsOverAScriptedRouter) {
     if (strcmp(r.what, "a body not sent") == 0) router.environment.back().second = "693";
     if (!r.switched_off) router.environment.emplace_back("REMOTE_USER", "admin");
     const bool board_lpm = strcmp(r.what, "a page over the board's own low-power tool") == 0;
+    const bool starts = strcmp(r.what, "a save that starts the daemon") == 0;
+    if (starts) router.daemon_before = 0;
+    if (starts) router.daemon_after = 2031;
     if (board_lpm) router.lpm_config = "method=suspend\n";
     session = web_session{};
     const web_platform platform = fake_platform(&router);
@@ -1090,6 +1103,12 @@ TEST(WebServe, RequestsOverAScriptedRouter) {
       // The board's method reaches the analysis: after a suspend that
       // returns, the delay rule fires again at once.
       EXPECT_EQ(page.find("[delay-after-wake]") != std::string::npos, board_lpm) << r.what;
+      // No pid before the restart is no daemon, not pid 0.
+      const char* report = starts ? "the daemon was not running and now runs as pid 2031."
+                                  : "the daemon ran as pid 42 and now runs as pid 42.";
+      if (r.restart == restart_result::done && strstr(calls.c_str(), "restart") != nullptr) {
+        EXPECT_NE(page.find(report), std::string::npos) << r.what;
+      }
       free(text);
     }
   }

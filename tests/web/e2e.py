@@ -27,7 +27,11 @@ SECRET = "/opt/dormix/etc/web.secret"
 SWITCH = "/opt/dormix/etc/web.no-remote-user"
 PORT = 8080
 HOST = f"127.0.0.1:{PORT}"
-USER, PASSWORD = "admin", "router-pass"
+# The prefix and account of README's uhttpd realm file, which is in busybox
+# httpd's format; the password is this test's, not root's system one ($p$).
+REALM_PREFIX, USER = re.search(r"^(/cgi-bin/\S+):(\w+):\$p\$\2$",
+                               open(f"{SOURCE}/README.md").read(), re.M).groups()
+PASSWORD = "router-pass"
 AUTH = "Basic " + base64.b64encode(f"{USER}:{PASSWORD}".encode()).decode()
 PAGE = "/cgi-bin/dormix-web"
 failures = []
@@ -147,7 +151,7 @@ def set_up():
                 f"{SCRATCH}/dormix-web\n")
     os.chmod(f"{www}/cgi-bin/dormix-web", 0o755)
     with open(f"{SCRATCH}/httpd.conf", "w") as f:
-        f.write(f"/cgi-bin:{USER}:{PASSWORD}\n")
+        f.write(f"{REALM_PREFIX}:{USER}:{PASSWORD}\n")
     env = dict(os.environ, TZ="Europe/Berlin")
     server = subprocess.Popen(["busybox", "httpd", "-f", "-p", HOST, "-h", www, "-c",
                                f"{SCRATCH}/httpd.conf"], env=env)
@@ -228,8 +232,8 @@ def attacks():
     before = read(SETTINGS)
     status, headers, page = request("GET", auth=False)
     check(status == 401, f"no credentials: the server answers {status}")
-    status, _, _ = request("GET", headers={"Authorization": "Basic " +
-                                           base64.b64encode(b"admin:wrong").decode()}, auth=False)
+    wrong = base64.b64encode(f"{USER}:wrong".encode()).decode()
+    status, _, _ = request("GET", headers={"Authorization": "Basic " + wrong}, auth=False)
     check(status == 401, f"a wrong password: the server answers {status}")
     status, headers, page = request("GET")
     check(status == 200, "the page loads with credentials")

@@ -107,14 +107,18 @@ int usage(const char* detail) {
   return EXIT_USAGE;
 }
 
-// On stderr, and in the system log when a program follows: started by an
-// init system, this process has no terminal to tell.
+// One line: on stderr when no program follows; in the system log alone when
+// one does, for then an init system started this process, and procd's
+// "stderr 1" would log the same line again, as an error.
 void report_wait(clock_wait_end end, uint32_t bound, int64_t waited_ms, const char* program) {
   char line[160];
   clock_wait_verdict(end, bound, waited_ms, line, sizeof line);
-  fprintf(stderr, "dormix-check: %s\n", line);
+  if (program == nullptr) {
+    fprintf(stderr, "dormix-check: %s\n", line);
+    return;
+  }
   const bool set = end != clock_wait_end::bound_reached;
-  if (program == nullptr || (set && waited_ms == 0)) return;
+  if (set && waited_ms == 0) return;
   openlog("dormix-check", LOG_PID, LOG_DAEMON);
   syslog(set ? LOG_INFO : LOG_WARNING, "%s; starting %s", line, program);
   closelog();
