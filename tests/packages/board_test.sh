@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Both packages on a Debian release as a user meets them, in a throwaway
-# root over a root of that release (debian_root.sh): apt installs them with
+# root over a root of that release (debian_root.sh): without DKMS the
+# postinst says the driver is not built; apt installs them with
 # what they declare (DKMS among it); the postinst, on a machine that does not
 # run the root's kernel, says that the running kernel's headers are missing,
 # and, given headers whose build fails, names DKMS's log; DKMS builds and
@@ -32,6 +33,11 @@ apt_in_root() { in_root env DEBIAN_FRONTEND=noninteractive apt-get -y -q "$@" >"
 vendor_tools=$(cat "$root/usr/sbin/lpm" "$root/usr/bin/status")
 before=$root/tmp/files.before
 (cd "$root" && find . -xdev | sort) >"$before"
+
+# --- without DKMS (dpkg -i pulls nothing): a line says so
+in_root dpkg -i "/tmp/${board_package##*/}" >"$log" 2>&1 || fail "dpkg -i without dkms: $(cat "$log")"
+grep -qF "dormix_gpio not built: dkms is not installed" "$log" || fail "without dkms: $(grep dormix-board: "$log")"
+in_root dpkg -P dormix-board >>"$log" 2>&1 || fail "dpkg -P after dpkg -i"
 
 # --- install: the running kernel's headers are missing
 apt_in_root install "/tmp/${daemon_package##*/}" "/tmp/${board_package##*/}" ||
