@@ -48,7 +48,7 @@ grep -qF "the headers of the running kernel $running_kernel are not installed" "
   fail "install without headers: $(grep dormix-board: "$log")"
 [[ $(cat "$root/usr/sbin/lpm" "$root/usr/bin/status") == "$vendor_tools" ]] ||
   fail "install: the tools at the daemon's paths were replaced"
-echo "$release: installed with $(sed -n 's/.*\([0-9][0-9]*\) newly installed.*/\1/p' "$log") packages;" \
+echo "$release: installed with $(sed -n 's/.*, \([0-9]*\) newly installed.*/\1/p' "$log") packages;" \
   "postinst: $(grep -o 'dormix_gpio not built: [^;]*' "$log")"
 
 # --- headers whose build fails: DKMS's log named, the package configured
