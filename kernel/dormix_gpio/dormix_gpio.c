@@ -346,7 +346,7 @@ fail:
 	return ret;
 }
 
-static int dormix_gpio_remove(struct platform_device *pdev)
+static void dormix_gpio_unbind(struct platform_device *pdev)
 {
 	struct dormix_gpio *gpio = platform_get_drvdata(pdev);
 
@@ -360,7 +360,6 @@ static int dormix_gpio_remove(struct platform_device *pdev)
 	device_set_wakeup_capable(&pdev->dev, false);
 	/* Files still open keep the state, and the lines, until closed. */
 	kref_put(&gpio->ref, dormix_gpio_release_state);
-	return 0;
 }
 
 static const struct of_device_id dormix_gpio_of_match[] = {
@@ -378,6 +377,99 @@ static const struct of_device_id dormix_gpio_of_match[] = {
 MODULE_DEVICE_TABLE(of, dormix_gpio_of_match);
 #endif
 
+struct dormix_gpio_chip_query {
+	const char *chip;
+	char *label;		/* the first matching chip's, allocated */
+	unsigned int ngpio;
+	int by_label;
+	int by_name;
+};
+
+/*
+ * Counts the chips whose label is the name asked for and, failing that, the
+ * chips whose device (gpiochipN) carries it; it runs under gpiolib's lock
+ * or, from 6.9 on, its read-side protection.
+ */
+static void dormix_gpio_count_chip(struct gpio_chip *gc,
+				   struct dormix_gpio_chip_query *query)
+{
+	struct device *dev = NULL;
+	bool by_label = gc->label && !strcmp(gc->label, query->chip);
+	bool first;
+
+	if (!by_label && gc->parent) {
+		dev = device_find_child_by_name(gc->parent, query->chip);
+		put_device(dev);
+	}
+	if ((!by_label && !dev) || !gc->label)
+		return;
+	/* A chip found by its label wins over one found by its name. */
+	if (by_label)
+		first = !query->by_label++;
+	else
+		first = !query->by_label && !query->by_name++;
+	if (first) {
+		kfree(query->label);
+		query->label = kstrdup(gc->label, GFP_ATOMIC);
+		query->ngpio = gc->ngpio;
+	}
+}
+
+/*
+ * The interfaces that changed between the kernel lines this builds for, as
+ * Kbuild tells them by the kernel's version: gpiochip_find() gave way to
+ * gpio_device_find() in 6.7, whose match takes const data from 6.9 on, and a
+ * platform driver's remove returns void since 6.11. Every chip is visited:
+ * the match never matches.
+ */
+#ifndef DORMIX_GPIO_DEVICE_FIND
+static int dormix_gpio_visit_chip(struct gpio_chip *gc, void *data)
+{
+	dormix_gpio_count_chip(gc, data);
+	return 0;
+}
+
+static void dormix_gpio_find_chips(struct dormix_gpio_chip_query *query)
+{
+	gpiochip_find(query, dormix_gpio_visit_chip);
+}
+#else
+#ifdef DORMIX_GPIO_FIND_CONST_DATA
+static int dormix_gpio_visit_chip(struct gpio_chip *gc, const void *data)
+#else
+static int dormix_gpio_visit_chip(struct gpio_chip *gc, void *data)
+#endif
+{
+	/* The data is the query's address: the query itself changes. */
+	struct dormix_gpio_chip_query *const *query = data;
+
+	dormix_gpio_count_chip(gc, *query);
+	return 0;
+}
+
+static void dormix_gpio_find_chips(struct dormix_gpio_chip_query *query)
+{
+	struct gpio_device *gdev;
+
+	gdev = gpio_device_find(&query, dormix_gpio_visit_chip);
+	if (gdev)
+		gpio_device_put(gdev);
+}
+#endif
+
+#ifdef DORMIX_GPIO_REMOVE_VOID
+static void dormix_gpio_remove(struct platform_device *pdev)
+{
+	dormix_gpio_unbind(pdev);
+}
+#else
+static int dormix_gpio_remove(struct platform_device *pdev)
+{
+	dormix_gpio_unbind(pdev);
+	return 0;
+}
+#endif
+
 static struct platform_driver dormix_gpio_driver = {
 	.probe = dormix_gpio_probe,
 	.remove = dormix_gpio_remove,
@@ -390,44 +482,6 @@ static struct platform_driver dormix_gpio_driver = {
 /* The lines of the module parameters, when no device-tree node names them. */
 static struct gpiod_lookup_table *dormix_gpio_lookup;
 static struct platform_device *dormix_gpio_pdev;
-
-struct dormix_gpio_chip_query {
-	const char *chip;
-	char *label;		/* the first matching chip's, allocated */
-	unsigned int ngpio;
-	int by_label;
-	int by_name;
-};
-
-/*
- * Counts the chips whose label is the name asked for and, failing that, the
- * chips whose device (gpiochipN) carries it; it runs under gpiolib's lock.
- */
-static int dormix_gpio_match_chip(struct gpio_chip *gc, void *data)
-{
-	struct dormix_gpio_chip_query *query = data;
-	struct device *dev = NULL;
-	bool by_label = gc->label && !strcmp(gc->label, query->chip);
-	bool first;
-
-	if (!by_label && gc->parent) {
-		dev = device_find_child_by_name(gc->parent, query->chip);
-		put_device(dev);
-	}
-	if ((!by_label && !dev) || !gc->label)
-		return 0;
-	/* A chip found by its label wins over one found by its name. */
-	if (by_label)
-		first = !query->by_label++;
-	else
-		first = !query->by_label && !query->by_name++;
-	if (first) {
-		kfree(query->label);
-		query->label = kstrdup(gc->label, GFP_ATOMIC);
-		query->ngpio = gc->ngpio;
-	}
-	return 0;
-}
 
 /* Parses CHIP:OFFSET[:active-low] into one lookup entry. */
 static int dormix_gpio_parse_line(int n, const char *text,
@@ -458,7 +512,7 @@ static int dormix_gpio_parse_line(int n, const char *text,
 	}
 	*colon = '\0';
 	query.chip = value;
-	gpiochip_find(&query, dormix_gpio_match_chip);
+	dormix_gpio_find_chips(&query);
 	if (!query.by_label && query.by_name > 1) {
 		pr_err("input%d=%s: several chips answer to %s, give its label\n",
 		       n, text, value);

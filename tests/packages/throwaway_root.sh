@@ -17,15 +17,16 @@ enter_namespaces() {
   fi
 }
 
-# make_root SCRATCH: sets root and syslog; starts the syslog listener.
+# make_root SCRATCH [LOWER]: sets root and syslog; starts the syslog
+# listener. The root is an overlay of LOWER, by default /.
 make_root() {
-  local scratch=$1
+  local scratch=$1 lower=${2:-/}
   mkdir -p "$scratch"
   mount -t tmpfs tmpfs "$scratch"
   mkdir "$scratch/upper" "$scratch/work" "$scratch/root"
   root=$scratch/root
   syslog=$scratch/syslog
-  mount -t overlay overlay -o "lowerdir=/,upperdir=$scratch/upper,workdir=$scratch/work" "$root"
+  mount -t overlay overlay -o "lowerdir=$lower,upperdir=$scratch/upper,workdir=$scratch/work" "$root"
   mount -t proc proc "$root/proc"
   mount -t tmpfs tmpfs "$root/run"
   mount -t tmpfs tmpfs "$root/tmp"

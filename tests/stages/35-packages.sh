@@ -1,7 +1,8 @@
 # Debian packages: built by dpkg-buildpackage for amd64 and, cross, for armhf;
 # their contents and lintian's verdict; the systemd unit's sandbox rated by
 # systemd-analyze; and the amd64 package's life cycle and sysvinit script run
-# for real in a throwaway root (tests/packages/throwaway_root.sh). Then the
+# for real in a throwaway root (tests/packages/throwaway_root.sh); both
+# packages with DKMS in Debian 12 and 13 roots (board_test.sh). Then the
 # static release archive's init scripts: the sysvinit script in a root that
 # holds only busybox, the procd script on a stand-in of OpenWrt's procd side
 # in such a root, and what two OpenWrt sysupgrades keep of the install.
@@ -27,6 +28,15 @@ copy_tree() {
     [[ -e $file ]] && printf '%s\0' "$file"
   done | tar --null -cf - -T - | tar -xf - -C "$1"
 }
+# The Debian 12 and 13 roots of the board package's test, made or taken from
+# the cache while the packages build: mostly downloads and dpkg's work.
+need_packages debootstrap
+declare -A root_jobs
+for suite in bookworm trixie; do
+  bash tests/packages/debian_root.sh "$suite" >"$work/$suite-root" &
+  root_jobs[$suite]=$!
+done
+
 copy_tree "$work/release/src"
 copy_tree "$work/upgrade/src"
 version=$(dpkg-parsechangelog -l debian/changelog -S Version)
@@ -79,7 +89,7 @@ shellcheck -s sh packaging/dormix.init.sysv.in debian/dormix.postinst debian/dor
 # procd scripts are run by bash or busybox ash through rc.common.
 shellcheck -s bash -e SC2034,SC2154 packaging/dormix.init.procd.in
 shellcheck -x tests/packages/busybox_init_test.sh tests/packages/sysupgrade_test.sh \
-  tests/procd/procd_test.sh
+  tests/packages/debian_root.sh tests/procd/procd_test.sh
 shellcheck -s dash tests/procd/standin/rc.common tests/procd/standin/procd.sh \
   tests/procd/standin/ubus tests/procd/standin/sysupgrade
 
@@ -92,6 +102,18 @@ grep 'Overall exposure level' "$unit.security"
 
 bash tests/packages/lifecycle_test.sh "$amd64_package" "$upgrade_package" "$work/throwaway"
 bash tests/packages/init_script_test.sh "$amd64_package" "$work/throwaway"
+
+# Both packages, with DKMS, on Debian 12 and 13.
+board_package=$work/release/dormix-board_${version}_amd64.deb
+for suite in bookworm trixie; do
+  wait "${root_jobs[$suite]}"
+  bash tests/packages/board_test.sh "$(cat "$work/$suite-root")" "$amd64_package" "$board_package" \
+    "$work/board-$suite"
+done
+# By request only (about 90 s): the default preset with Debian 13's g++ and CMake.
+if [[ -n ${DORMIX_RELEASE_BUILD:-} ]]; then
+  bash tests/packages/release_build_test.sh "$(cat "$work/trixie-root")" "$work/release-build"
+fi
 
 # The x86-64 release archive: its sysvinit script with busybox alone, its
 # procd script on the stand-in of OpenWrt's (tests/procd/standin).

@@ -65,5 +65,14 @@ for key in $(sed -n 's/^#\{0,1\}\([a-z_]*\)=.*/\1/p' "$source_dir/board/lpm.samp
   suspend poweroff soft /opt/dormix/etc/lpm; do
   grep -q -- "$key" <<<"$lpm_page" || fail "dormix-lpm(8) does not describe $key"
 done
+# lpm's "not entered" messages begin as the page says: with the method, or
+# without it for the errors found before the method is known; and -i 0's notice.
+prefixes=$(grep -ho '"[^"]*not entered:' "$source_dir"/board/lpm_*.cc |
+  sed 's/^\(.\)\(%s\|suspend\|soft\|poweroff\):/\1METHOD:/' | sort -u)
+[[ $(wc -l <<<"$prefixes") -eq 2 ]] || fail "lpm's messages begin in other ways: $prefixes"
+notice=$(sed -n 's/.*"%s: \(not entered: the wake-up time is now[^"]*\)".*/\1/p' "$source_dir"/board/lpm_run.cc)
+while IFS= read -r form; do
+  grep -qF -- "$form" <<<"$lpm_page" || fail "dormix-lpm(8) does not show lpm's messages as $form"
+done <<<"$prefixes"$'\n'"METHOD: ${notice:-no -i 0 notice in board/lpm_run.cc}"
 
 finish "man_pages: all"
