@@ -2,10 +2,11 @@
 #pragma once
 
 #include "device/status.h"
+#include "kernel/dormix_gpio/dormix_gpio_abi.h"
 
-inline constexpr const char* GPIO_DEVICE_PATH = "/dev/gpio";
-inline constexpr unsigned long GPIO_READ_INPUT0 = 0x80004207UL;
-inline constexpr unsigned long GPIO_READ_INPUT1 = 0x8000421bUL;
+inline constexpr const char* GPIO_DEVICE_PATH = DORMIX_GPIO_DEVICE_PATH;
+inline constexpr unsigned long GPIO_READ_INPUT0 = DORMIX_GPIO_READ_INPUT0;
+inline constexpr unsigned long GPIO_READ_INPUT1 = DORMIX_GPIO_READ_INPUT1;
 
 /// The router's GPIO device, opened on first use and kept; -1 until then.
 extern int gpio_fd;

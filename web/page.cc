@@ -10,6 +10,7 @@
 #include "analysis/time_rule_firings.h"
 #include "analysis/zone_words.h"
 #include "daemon/time_of_day.h"
+#include "daemon/time_units.h"
 #include "daemon/wakeup.h"
 #include "web/fields.h"
 #include "web/html.h"
@@ -17,7 +18,7 @@
 namespace {
 
 constexpr int PLAN_DAYS = 7;
-constexpr time_t PLAN_SECONDS = time_t{PLAN_DAYS} * 24 * 3600;
+constexpr time_t PLAN_SECONDS = time_t{PLAN_DAYS} * SECONDS_PER_DAY;
 constexpr int PLAN_MAX_FIRINGS = 32;
 
 constexpr const char* STYLE =

@@ -10,6 +10,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include "daemon/time_units.h"
 #include "settings/settings.h"
 #include "tools/check/clock_wait.h"
 
@@ -19,10 +20,10 @@ constexpr int EXIT_SET = 0;
 constexpr int EXIT_NOT_SET = 1;
 constexpr int EXIT_USAGE = 2;
 // A day: longer would only hide a typing mistake in an init script.
-constexpr uint32_t LONGEST_WAIT_SECONDS = 86400;
+constexpr uint32_t LONGEST_WAIT_SECONDS = SECONDS_PER_DAY;
 constexpr const char* BOOT_ID_PATH = "/proc/sys/kernel/random/boot_id";
 // The step timer's expiry, far enough ahead that only a set clock ends it.
-constexpr time_t STEP_TIMER_AHEAD_SECONDS = 400L * 86400;
+constexpr time_t STEP_TIMER_AHEAD_SECONDS = 400L * SECONDS_PER_DAY;
 
 constexpr const char* WAIT_USAGE =
     "usage: dormix-check --wait-for-clock SECONDS [PROGRAM [ARGUMENT...]]\n"
