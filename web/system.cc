@@ -25,8 +25,10 @@
 #include "analysis/router.h"
 #include "device/binary_input.h"
 #include "device/command.h"
+#include "device/durable_file.h"
 #include "device/monotonic.h"
 #include "device/status.h"
+#include "device/trust_walk.h"
 
 namespace {
 
@@ -37,17 +39,6 @@ constexpr useconds_t WAIT_SLICE_US = 100000;
 // request (cookies, headers, query) reaches the router's tools.
 constexpr const char* CHILD_PATH = "PATH=/usr/sbin:/usr/bin:/sbin:/bin";
 
-bool write_all(int fd, const char* data, size_t size) {
-  while (size > 0) {
-    const ssize_t written = write(fd, data, size);
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) return false;
-    data += written;
-    size -= static_cast<size_t>(written);
-  }
-  return true;
-}
-
 bool random_bytes(unsigned char* out, size_t size) {
   if (getrandom(out, size, 0) == static_cast<ssize_t>(size)) return true;
   const int fd = open("/dev/urandom", O_RDONLY | O_CLOEXEC);
@@ -55,18 +46,6 @@ bool random_bytes(unsigned char* out, size_t size) {
   const bool complete = read(fd, out, size) == static_cast<ssize_t>(size);
   close(fd);
   return complete;
-}
-
-void directory_of(const char* path, char out[PATH_MAX]) {
-  snprintf(out, PATH_MAX, "%s", path);
-  char* slash = strrchr(out, '/');
-  if (slash == nullptr) {
-    snprintf(out, PATH_MAX, ".");
-  } else if (slash == out) {
-    out[1] = '\0';
-  } else {
-    *slash = '\0';
-  }
 }
 
 int clock_monotonic_seconds(void* /*context*/) { return monotonic_seconds(); }
@@ -141,33 +120,28 @@ bool looks_like_daemon(int proc_fd, pid_t pid) {
   return is_daemon_process(pid, process_facts{comm, stat_text, length >= 0 ? exe : nullptr});
 }
 
+struct chain_risks {
+  char* why;
+  size_t why_size;
+};
+
+void add_step_risk(const walk_step& step, void* context) {
+  auto* risks = static_cast<chain_risks*>(context);
+  char risk[WRITE_RISK_SIZE];
+  // A link's own mode means nothing: its directory decides who changes it.
+  if (step.is_link || !write_risk(step.owner, step.mode, risk)) return;
+  const size_t used = strlen(risks->why);
+  snprintf(risks->why + used, risks->why_size - used, "%s%s%s is %s (mode %04o)",
+           used == 0 ? "" : "; ", step.is_start ? "" : "the directory ", step.path, risk,
+           static_cast<unsigned>(step.mode & 07777U));
+}
+
 // Adds the write risk of path (not following a last link unless follow)
 // and of every directory above it to why, each after "; ".
 void add_chain_risks(const char* path, bool follow, char* why, size_t why_size) {
-  char current[PATH_MAX];
-  snprintf(current, sizeof current, "%s", path);
-  bool first = true;
-  for (;;) {
-    struct stat status {};
-    const int looked = follow || !first ? stat(current, &status) : lstat(current, &status);
-    char risk[WRITE_RISK_SIZE];
-    // A link's own mode means nothing: its directory decides who changes it.
-    if (looked == 0 && !S_ISLNK(status.st_mode) &&
-        write_risk(status.st_uid, status.st_mode, risk)) {
-      const size_t used = strlen(why);
-      snprintf(why + used, why_size - used, "%s%s%s is %s (mode %04o)", used == 0 ? "" : "; ",
-               first ? "" : "the directory ", current, risk,
-               static_cast<unsigned>(status.st_mode & 07777U));
-    }
-    char* slash = strrchr(current, '/');
-    if (slash == nullptr || strcmp(current, "/") == 0) return;
-    if (slash == current) {
-      current[1] = '\0';
-    } else {
-      *slash = '\0';
-    }
-    first = false;
-  }
+  chain_risks risks{why, why_size};
+  walk_to_root(path, follow ? walk_start::followed : walk_start::link_itself, add_step_risk,
+               &risks);
 }
 
 }  // namespace
@@ -261,25 +235,15 @@ secret_state read_secret(const char* path, unsigned char secret[SECRET_SIZE], bo
 // in place: linked where none exists (a concurrent first use keeps the one
 // that came first), renamed over a short one.
 bool make_secret(const char* path, bool replace, char* why, size_t why_size) {
-  char temporary[PATH_MAX];
-  snprintf(temporary, sizeof temporary, "%s%sXXXXXX", path, TEMPORARY_SUFFIX);
-  const int fd = mkostemp(temporary, O_CLOEXEC);
-  if (fd < 0) {
-    snprintf(why, why_size, "cannot make the form secret %s: %s", path, strerror(errno));
-    return false;
-  }
   unsigned char fresh[SECRET_SIZE];
-  bool made = fchmod(fd, 0600) == 0 && random_bytes(fresh, sizeof fresh) &&
-              write_all(fd, reinterpret_cast<const char*>(fresh), sizeof fresh) && fsync(fd) == 0;
-  made = close(fd) == 0 && made;
-  if (made && replace) {
-    made = rename(temporary, path) == 0;
-  } else if (made) {
-    made = link(temporary, path) == 0 || errno == EEXIST;
-  }
-  const int error = errno;
-  unlink(temporary);
+  durable_outcome outcome{};
+  const bool made =
+      random_bytes(fresh, sizeof fresh) &&
+      durable_put(durable_file{path, TEMPORARY_SUFFIX, reinterpret_cast<const char*>(fresh),
+                               sizeof fresh, false, 0, 0, 0600, !replace},
+                  &outcome);
   if (!made) {
+    const int error = outcome.failed != durable_step::none ? outcome.error : errno;
     snprintf(why, why_size, "cannot make the form secret %s: %s", path, strerror(error));
     return false;
   }
@@ -392,6 +356,28 @@ void remove_stale_temporaries(const char* path) {
   }
   closedir(listing);
 }
+namespace {
+
+// What a failed step of a replace could not do, in the page's words.
+const char* replace_step_words(durable_step step) {
+  switch (step) {
+    case durable_step::own:
+      return "give the new file the old owner";
+    case durable_step::set_mode:
+      return "give the new file the old mode";
+    case durable_step::write:
+      return "write the new file";
+    case durable_step::sync:
+      return "sync the new file";
+    case durable_step::close:
+      return "close the new file";
+    default:
+      return "rename the new file into place";
+  }
+}
+
+}  // namespace
+
 bool replace_settings_file(const char* path, const char* data, size_t size, char* why,
                            size_t why_size) {
   struct stat old_status {};
@@ -399,49 +385,22 @@ bool replace_settings_file(const char* path, const char* data, size_t size, char
     snprintf(why, why_size, "cannot look at %s: %s", path, strerror(errno));
     return false;
   }
-  char temporary[PATH_MAX];
-  snprintf(temporary, sizeof temporary, "%s%sXXXXXX", path, TEMPORARY_SUFFIX);
-  const int fd = mkostemp(temporary, O_CLOEXEC);
-  if (fd < 0) {
-    snprintf(why, why_size, "cannot create a temporary file beside %s: %s", path, strerror(errno));
-    return false;
+  durable_outcome outcome{};
+  if (durable_put(durable_file{path, TEMPORARY_SUFFIX, data, size, true, old_status.st_uid,
+                               old_status.st_gid, old_status.st_mode & 07777, false},
+                  &outcome)) {
+    return true;
   }
-  const char* failed = nullptr;
-  if (fchown(fd, old_status.st_uid, old_status.st_gid) != 0) {
-    failed = "give the new file the old owner";
-  } else if (fchmod(fd, old_status.st_mode & 07777) != 0) {
-    failed = "give the new file the old mode";
-  } else if (!write_all(fd, data, size)) {
-    failed = "write the new file";
-  } else if (fsync(fd) != 0) {
-    failed = "sync the new file";
+  const char* error = strerror(outcome.error);
+  if (outcome.failed == durable_step::create) {
+    snprintf(why, why_size, "cannot create a temporary file beside %s: %s", path, error);
+  } else if (outcome.failed == durable_step::sync_directory) {
+    snprintf(why, why_size, "saved, but syncing %s failed: %s", outcome.directory, error);
+  } else {
+    snprintf(why, why_size, "cannot %s (%s): %s; the old file is unchanged",
+             replace_step_words(outcome.failed), outcome.temporary, error);
   }
-  // The errno of the step that failed, not of a later call.
-  int error = failed != nullptr ? errno : 0;
-  if (close(fd) != 0 && failed == nullptr) {
-    failed = "close the new file";
-    error = errno;
-  }
-  if (failed == nullptr && rename(temporary, path) != 0) {
-    failed = "rename the new file into place";
-    error = errno;
-  }
-  if (failed != nullptr) {
-    snprintf(why, why_size, "cannot %s (%s): %s; the old file is unchanged", failed, temporary,
-             strerror(error));
-    unlink(temporary);
-    return false;
-  }
-  char directory[PATH_MAX];
-  directory_of(path, directory);
-  const int directory_fd = open(directory, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  const bool synced = directory_fd >= 0 && fsync(directory_fd) == 0;
-  if (directory_fd >= 0) close(directory_fd);
-  if (!synced) {
-    snprintf(why, why_size, "saved, but syncing %s failed: %s", directory, strerror(errno));
-    return false;
-  }
-  return true;
+  return false;
 }
 
 bool is_daemon_process(pid_t pid, const process_facts& facts) {
@@ -739,7 +698,7 @@ void router_save_obstacle(void* /*context*/, char* why, size_t why_size) {
 }
 
 void router_trust_findings(void* /*context*/, check_findings* findings) {
-  check_trusted_files(SETTINGS_PATH, findings);
+  check_trusted_files(SETTINGS_PATH, walk_to_root, findings);
   link_trust_findings(SETTINGS_PATH, "the settings file", findings);
 }
 

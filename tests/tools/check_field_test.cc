@@ -142,7 +142,8 @@ TEST(CheckRootOnly, TheFileAndEveryDirectoryAboveIt) {
 
   static check_findings findings;
   findings = check_findings{};
-  check_root_only(tool.c_str(), "the low-power tool", "have root run their commands", &findings);
+  check_root_only(tool.c_str(), "the low-power tool", "have root run their commands", walk_to_root,
+                  &findings);
   std::string all;
   for (int i = 0; i < findings.warning_count; ++i)
     all += std::string(findings.warnings[i].text) + "\n";
@@ -158,7 +159,7 @@ TEST(CheckRootOnly, TheFileAndEveryDirectoryAboveIt) {
   // A missing file: its directories, where it could be created, still count.
   findings = check_findings{};
   const std::string missing = open_dir + "/status";
-  EXPECT_GE(check_root_only(missing.c_str(), "the status tool", "x", &findings), 1);
+  EXPECT_GE(check_root_only(missing.c_str(), "the status tool", "x", walk_to_root, &findings), 1);
   EXPECT_NE(std::string(findings.warnings[0].text).find(open_dir + ", a directory above"),
             std::string::npos);
 
