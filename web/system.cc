@@ -28,6 +28,7 @@
 #include "device/durable_file.h"
 #include "device/monotonic.h"
 #include "device/status.h"
+#include "device/tool_run.h"
 #include "device/trust_walk.h"
 
 namespace {
@@ -35,9 +36,6 @@ namespace {
 constexpr const char* TEMPORARY_SUFFIX = ".web-";
 constexpr int POLL_SLICE_MS = 100;
 constexpr useconds_t WAIT_SLICE_US = 100000;
-// What a child of the page may see of the environment: nothing of the
-// request (cookies, headers, query) reaches the router's tools.
-constexpr const char* CHILD_PATH = "PATH=/usr/sbin:/usr/bin:/sbin:/bin";
 
 bool random_bytes(unsigned char* out, size_t size) {
   if (getrandom(out, size, 0) == static_cast<ssize_t>(size)) return true;
@@ -49,43 +47,6 @@ bool random_bytes(unsigned char* out, size_t size) {
 }
 
 int clock_monotonic_seconds(void* /*context*/) { return monotonic_seconds(); }
-
-// Waits for child up to the deadline; on time out kills its process group
-// (the child leads one) and reaps it. True when it exited by itself.
-bool wait_or_kill_group(pid_t child, int timeout_seconds, int* status) {
-  const int deadline = monotonic_seconds() + timeout_seconds;
-  // The status tool has mostly ended when this is called: the first looks
-  // come soon, so that a page load does not wait out a whole slice.
-  useconds_t slice = 1000;
-  for (;;) {
-    const pid_t waited = waitpid(child, status, WNOHANG);
-    if (waited == child) return true;
-    if (waited < 0 && errno != EINTR) return false;
-    if (monotonic_seconds() >= deadline) break;
-    usleep(slice);
-    slice = slice * 2 < WAIT_SLICE_US ? slice * 2 : WAIT_SLICE_US;
-  }
-  kill(-child, SIGKILL);
-  kill(child, SIGKILL);
-  while (waitpid(child, status, 0) < 0 && errno == EINTR) {
-  }
-  return false;
-}
-
-// The child side of the page's tools: a session and process group of its
-// own, so that the page can end it with everything it started and a web
-// server killing the page's group does not reach it; SIGPIPE at its
-// default would kill it on its next write to a reader that went away.
-void become_detached_child(int stdout_fd) {
-  setsid();
-  signal(SIGPIPE, SIG_IGN);
-  const int null_fd = open("/dev/null", O_RDWR | O_CLOEXEC);
-  if (null_fd >= 0) dup2(null_fd, 0);
-  dup2(stdout_fd, 1);
-  dup2(stdout_fd, 2);
-  // Nothing of the web server's reaches the tool, nor what it starts.
-  close_descriptors_from_3();
-}
 
 // Text of what /proc/pid/<name> holds, or empty. One read: the kernel
 // hands these small files over whole, and a look for the daemon may read
@@ -477,14 +438,8 @@ void run_restart(const char* script, int timeout_seconds, restart_outcome* outco
   outcome->output[0] = '\0';
   const int output_fd = memfd_create("dormix-web-restart", MFD_CLOEXEC);
   if (output_fd < 0) return;
-  const pid_t child = fork();
-  if (child == 0) {
-    become_detached_child(output_fd);
-    char* const arguments[] = {const_cast<char*>(script), const_cast<char*>("restart"), nullptr};
-    char* const environment[] = {const_cast<char*>(CHILD_PATH), nullptr};
-    execve(script, arguments, environment);
-    _exit(127);
-  }
+  char* const arguments[] = {const_cast<char*>(script), const_cast<char*>("restart"), nullptr};
+  const pid_t child = spawn_detached(arguments, output_fd, false, false);
   if (child < 0) {
     close(output_fd);
     return;
@@ -509,23 +464,9 @@ bool run_status_tool(const char* tool, const char* section, int timeout_seconds,
   if (pipe2(pipe_fds, O_CLOEXEC) != 0) return false;
   char* const arguments[] = {const_cast<char*>(tool), const_cast<char*>("-v"),
                              const_cast<char*>(section), nullptr};
-  char* const environment[] = {const_cast<char*>(CHILD_PATH), nullptr};
   // Every page load runs the tool: vfork spares copying the page's memory
-  // map, which costs fork about half a millisecond of CPU here. The child
-  // only makes system calls (setsid, sigaction, open, dup2, close_range)
-  // until it execs or exits: they change none of the parent's memory but
-  // errno, which the parent does not read before it is set again.
-  // NOLINTBEGIN(clang-analyzer-security.insecureAPI.vfork,clang-analyzer-unix.Vfork)
-  const pid_t child = vfork();
-  if (child == 0) {
-    become_detached_child(pipe_fds[1]);
-    // Errors go nowhere: only the tool's stdout is its answer.
-    const int null_fd = open("/dev/null", O_WRONLY | O_CLOEXEC);
-    if (null_fd >= 0) dup2(null_fd, 2);
-    execve(tool, arguments, environment);
-    _exit(127);
-  }
-  // NOLINTEND(clang-analyzer-security.insecureAPI.vfork,clang-analyzer-unix.Vfork)
+  // map, which costs fork about half a millisecond of CPU here.
+  const pid_t child = spawn_detached(arguments, pipe_fds[1], true, true);
   close(pipe_fds[1]);
   if (child < 0) {
     close(pipe_fds[0]);
@@ -533,26 +474,16 @@ bool run_status_tool(const char* tool, const char* section, int timeout_seconds,
   }
   // Read while it runs, so that a long answer cannot fill the pipe.
   const int deadline = monotonic_seconds() + timeout_seconds;
-  size_t used = 0;
-  for (bool open_pipe = true; open_pipe && monotonic_seconds() < deadline;) {
-    pollfd ready{pipe_fds[0], POLLIN, 0};
-    if (poll(&ready, 1, POLL_SLICE_MS) <= 0) continue;
-    char chunk[512];
-    const ssize_t got = read(pipe_fds[0], chunk, sizeof chunk);
-    if (got < 0 && errno == EINTR) continue;
-    open_pipe = got > 0;
-    const size_t room = size - 1 - used;
-    const size_t take = got > 0 && static_cast<size_t>(got) < room ? static_cast<size_t>(got)
-                        : got > 0                                  ? room
-                                                                   : 0;
-    memcpy(out + used, chunk, take);
-    used += take;
-  }
-  close(pipe_fds[0]);
-  out[used] = '\0';
   int status = 0;
-  const int left = deadline - monotonic_seconds();
-  const bool exited = wait_or_kill_group(child, left > 0 ? left : 0, &status);
+  bool exited = false;
+  const long used = collect_output(pipe_fds[0], child, out, static_cast<long>(size) - 1, deadline,
+                                   &status, &exited);
+  close(pipe_fds[0]);
+  out[used > 0 ? used : 0] = '\0';
+  if (!exited) {
+    const int left = deadline - monotonic_seconds();
+    exited = wait_or_kill_group(child, left > 0 ? left : 0, &status);
+  }
   return exited && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
