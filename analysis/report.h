@@ -23,13 +23,22 @@ struct input_presence_answer {
   bool present[BINARY_INPUT_COUNT];
 };
 
+/// The method dormix-lpm's configuration file sets, as the caller read it
+/// at its edge.
+struct lpm_method_answer {
+  bool returns;      // the tool returns to the daemon after it
+  const char* name;  // as the file spells it
+  const char* path;  // the file's
+};
+
 struct check_request {
   const char* path;
   time_t at;
   input_presence_answer inputs;
   time_zone_choice zone;  // already handed to the C library
-  // dormix-lpm's configuration file, read by the caller; null without one.
-  const char* lpm_config_text;
+  // dormix-lpm's configuration file, read by the caller; null without one
+  // or when it does not read.
+  const lpm_method_answer* lpm;
 };
 
 struct check_report {

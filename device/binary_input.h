@@ -45,6 +45,10 @@ int binary_input_read(int n);
 /// binary_input_read on another device.
 int binary_input_read_on(const gpio_device& device, int n);
 
+/// Whether GPIO_DEVICE_PATH exists, for a look at the router (the daemon
+/// itself just opens it).
+bool gpio_device_present();
+
 /// ioctl on the GPIO device, opening it first if needed; -1 if it cannot be.
 int gpio_ioctl(unsigned long request, unsigned long argument);
 /// gpio_ioctl on another device.

@@ -113,3 +113,5 @@ const char* status_get_with(status_cache_record* cache, const status_source& sou
 const char* status_get(const char* section, const char* key) {
   return status_get_with(&status_cache, router_status_source(), section, key);
 }
+
+bool status_tool_present() { return access(STATUS_TOOL_PATH, X_OK) == 0; }

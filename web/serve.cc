@@ -362,6 +362,23 @@ bool host_is_router(const web_platform& platform, const char* host) {
          platform.is_router_host(platform.context, bare);
 }
 
+// What the analysis needs from the router, gathered here: which inputs the
+// status tool lists, and the method dormix-lpm's configuration file sets.
+check_request gather_check_request(const web_platform& platform, web_session* session, time_t now,
+                                   time_zone_choice zone) {
+  // Asked before the lock, so that a hanging tool holds up no save.
+  session->status_answered = platform.status_ports(platform.context, session->status_output);
+  const char* lpm_text = platform.lpm_config_text(platform.context, session->lpm_config);
+  session->lpm = lpm_method_answer{false, nullptr, LPM_CONFIG_PATH};
+  const bool lpm_read = lpm_config_method(lpm_text, &session->lpm.returns, &session->lpm.name);
+  check_request check{SETTINGS_PATH, now, {}, zone, lpm_read ? &session->lpm : nullptr};
+  check.inputs.source =
+      session->status_answered ? presence_source::status_tool : presence_source::status_missing;
+  presence_from_ports(session->status_answered ? session->status_output : nullptr,
+                      check.inputs.present);
+  return check;
+}
+
 }  // namespace
 
 bool host_without_port(const char* host, char* out, size_t size) {
@@ -420,17 +437,7 @@ web_answer answer_request(const web_platform& platform, web_session* session) {
   // The daemon's zone, chosen as it chooses it, before any local time is read.
   const time_zone_choice zone = platform.use_time_zone(platform.context);
   const time_t now = platform.wall_clock(platform.context);
-  // Asked before the lock, so that a hanging tool holds up no save.
-  session->status_answered = platform.status_ports(platform.context, session->status_output);
-  check_request check{SETTINGS_PATH,
-                      now,
-                      {},
-                      zone,
-                      platform.lpm_config_text(platform.context, session->lpm_config)};
-  check.inputs.source =
-      session->status_answered ? presence_source::status_tool : presence_source::status_missing;
-  presence_from_ports(session->status_answered ? session->status_output : nullptr,
-                      check.inputs.present);
+  const check_request check = gather_check_request(platform, session, now, zone);
   // Only a POST may make the secret: a GET changes nothing.
   session->secret_found = platform.load_secret(platform.context, posted, session->secret,
                                                session->secret_why, sizeof session->secret_why);

@@ -22,7 +22,7 @@
 #include <unistd.h>
 
 #include "analysis/root_only.h"
-#include "analysis/router.h"
+#include "board/lpm_config.h"
 #include "device/binary_input.h"
 #include "device/command.h"
 #include "device/durable_file.h"
@@ -584,7 +584,7 @@ const char* router_environment(void* /*context*/, const char* name) { return get
 const char* router_ports_unasked(void* /*context*/) { return nullptr; }
 int router_presence_unasked(void* /*context*/, int /*n*/) { return 0; }
 int router_input_level(void* /*context*/, int n) { return binary_input_read(n); }
-bool router_gpio_exists(void* /*context*/) { return access(GPIO_DEVICE_PATH, F_OK) == 0; }
+bool router_gpio_exists(void* /*context*/) { return gpio_device_present(); }
 
 field_platform router_page_field_platform() {
   return field_platform{nullptr,
@@ -663,7 +663,7 @@ bool router_status_ports(void* /*context*/, char* out) {
                          STATUS_OUTPUT_SIZE);
 }
 
-const char* router_lpm_config(void* /*context*/, char* out) { return router_lpm_config_text(out); }
+const char* router_lpm_config(void* /*context*/, char* out) { return read_lpm_config_file(out); }
 
 time_t router_wall_clock(void* /*context*/) { return time(nullptr); }
 

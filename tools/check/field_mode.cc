@@ -8,9 +8,9 @@
 #include "analysis/clock_rule.h"
 #include "analysis/field_view.h"
 #include "analysis/root_only.h"
-#include "analysis/router.h"
 #include "daemon/wakeup.h"
 #include "tools/check/output.h"
+#include "tools/check/router.h"
 
 namespace {
 

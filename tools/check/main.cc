@@ -7,7 +7,6 @@
 #include <time.h>
 
 #include "analysis/report.h"
-#include "analysis/router.h"
 #include "board/lpm_config.h"
 #include "daemon/time_zone.h"
 #include "datetime/date_time.h"
@@ -16,6 +15,7 @@
 #include "tools/check/field_mode.h"
 #include "tools/check/init_gate.h"
 #include "tools/check/output.h"
+#include "tools/check/router.h"
 
 namespace {
 
@@ -177,7 +177,10 @@ int main(int argc, char** argv) {
   if (file == nullptr) return EXIT_UNUSABLE;
   if (!parsed.inputs_given) parsed.request.inputs = router_input_presence();
   static char lpm_config_text[LPM_CONFIG_MAX + 1];
-  parsed.request.lpm_config_text = router_lpm_config_text(lpm_config_text);
+  static lpm_method_answer lpm{false, nullptr, LPM_CONFIG_PATH};
+  if (lpm_config_method(read_lpm_config_file(lpm_config_text), &lpm.returns, &lpm.name)) {
+    parsed.request.lpm = &lpm;
+  }
   // Large records: static, so that the stack stays small.
   static check_report report;
   const bool readable = build_report(file, parsed.request, &report);
