@@ -2,7 +2,7 @@
 // method that returns, the daemon goes on cycling.
 #pragma once
 
-#include "analysis/report.h"
+#include "analysis/check_report.h"
 
 inline constexpr const char* WARN_DELAY_RETURNS = "delay-after-wake";
 
