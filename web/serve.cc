@@ -249,33 +249,49 @@ web_answer save_and_restart(const web_platform& platform, web_session* session, 
   return page_answer(200);
 }
 
-// The posted form against the file: conflict, errors, or the save itself.
-web_answer handle_save(const web_platform& platform, web_session* session,
-                       const check_request& request, long size, const char* user) {
+// The posted form's token and hash: false, with the answer, when the form
+// is forged, was made against another file or is too old to save.
+bool form_may_save(web_session* session, const check_request& request, size_t used,
+                   const char* user, web_answer* answer) {
   page_state& page = session->page;
   const parsed_form& form = session->form;
-  const size_t used = static_cast<size_t>(size);
   const token_verdict verdict =
       session->secret_found == secret_state::made
           ? token_verdict::expired
           : judge_token(session->secret, SECRET_SIZE, user, form.values[FIELD_HASH],
                         form.values[FIELD_TOKEN], request.at);
   if (verdict == token_verdict::forged) {
-    return refusal(403, "Forbidden", "the form's token does not match: reload the page");
+    *answer = refusal(403, "Forbidden", "the form's token does not match: reload the page");
+    return false;
   }
   for (int i = 0; i < KNOWN_KEY_COUNT; ++i) {
     snprintf(page.values[i], FORM_VALUE_SIZE, "%s", form.values[i]);
   }
-  if (strcmp(form.values[FIELD_HASH], page.hash) != 0) return show_conflict(session, used);
-  if (verdict == token_verdict::expired) {
-    return send_form_back(session, session->secret_found == secret_state::made
-                                       ? "This page had no key for its forms yet; one was made "
-                                         "now, and nothing was written. Check the values and "
-                                         "save again."
-                                       : "This form is more than an hour old, or from another "
-                                         "time of the router's clock; nothing was written. "
-                                         "Check the values and save again.");
+  if (strcmp(form.values[FIELD_HASH], page.hash) != 0) {
+    *answer = show_conflict(session, used);
+    return false;
   }
+  if (verdict == token_verdict::expired) {
+    *answer = send_form_back(session, session->secret_found == secret_state::made
+                                          ? "This page had no key for its forms yet; one was "
+                                            "made now, and nothing was written. Check the "
+                                            "values and save again."
+                                          : "This form is more than an hour old, or from "
+                                            "another time of the router's clock; nothing was "
+                                            "written. Check the values and save again.");
+    return false;
+  }
+  return true;
+}
+
+// The posted form against the file: conflict, errors, or the save itself.
+web_answer handle_save(const web_platform& platform, web_session* session,
+                       const check_request& request, long size, const char* user) {
+  page_state& page = session->page;
+  const parsed_form& form = session->form;
+  const size_t used = static_cast<size_t>(size);
+  web_answer answer{};
+  if (!form_may_save(session, request, used, user, &answer)) return answer;
   const check_report& report = report_of(session);
   value_change changes[KNOWN_KEY_COUNT];
   const int count = changes_from_form(report, session->file_text, used, form, changes);
