@@ -2,16 +2,20 @@
 // scripted run, and who besides root can change the files the daemon trusts.
 #include <gtest/gtest.h>
 
+#include <limits.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "analysis/field_view.h"
 #include "analysis/root_only.h"
 #include "daemon/controller.h"
+#include "device/trust_walk.h"
 
 namespace {
 
@@ -123,6 +127,46 @@ TEST(CheckRootOnly, WhoBesidesRootCanChangeAFile) {
     EXPECT_EQ(write_risk(r.owner, r.mode, risk), r.risk[0] != '\0');
     EXPECT_STREQ(risk, r.risk);
   }
+}
+
+// The walk's first step: the link's target, the link itself, or the link
+// followed; every step after it is a directory, up to "/".
+TEST(CheckRootOnly, TheWalkStartsWhereItIsAskedTo) {
+  char base[] = "/tmp/dormix-walk-XXXXXX";
+  ASSERT_NE(mkdtemp(base), nullptr);
+  char resolved_base[PATH_MAX];
+  ASSERT_NE(realpath(base, resolved_base), nullptr);
+  const std::string target = std::string(resolved_base) + "/target";
+  const std::string link = std::string(resolved_base) + "/link";
+  FILE* file = fopen(target.c_str(), "w");
+  ASSERT_NE(file, nullptr);
+  fclose(file);
+  ASSERT_EQ(symlink(target.c_str(), link.c_str()), 0);
+  struct row {
+    walk_start start;
+    const std::string& first;
+    bool first_is_link;
+  };
+  const row rows[] = {{walk_start::resolved, target, false},
+                      {walk_start::link_itself, link, true},
+                      {walk_start::followed, link, false}};
+  for (const row& r : rows) {
+    std::vector<std::pair<std::string, bool>> steps;
+    walk_to_root(
+        link.c_str(), r.start,
+        [](const walk_step& step, void* context) {
+          static_cast<std::vector<std::pair<std::string, bool>>*>(context)->emplace_back(
+              step.path, step.is_link);
+        },
+        &steps);
+    ASSERT_GE(steps.size(), 3U);
+    EXPECT_EQ(steps.front(), std::make_pair(r.first, r.first_is_link));
+    EXPECT_EQ(steps[1].first, resolved_base);
+    EXPECT_EQ(steps.back().first, "/");
+  }
+  unlink(link.c_str());
+  unlink(target.c_str());
+  rmdir(base);
 }
 
 TEST(CheckRootOnly, TheFileAndEveryDirectoryAboveIt) {
