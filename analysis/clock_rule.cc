@@ -5,13 +5,13 @@
 
 #include "daemon/controller.h"
 #include "daemon/time_of_day.h"
+#include "daemon/time_units.h"
 
 namespace {
 
-constexpr time_t SECONDS_PER_DAY = 86400;
 // Offsets in use change at most once in a few weeks; an hourly probe finds
 // each change, and bisection finds its second.
-constexpr time_t OFFSET_PROBE = 3600;
+constexpr time_t OFFSET_PROBE = SECONDS_PER_HOUR;
 
 long local_offset(time_t t) {
   tm local{};
@@ -84,7 +84,9 @@ int replay_time_rule(int32_t sleep_tod, time_t from, time_t to, sleep_length asl
   while (t < to) {
     tm local{};
     const bool known = localtime_r(&t, &local) != nullptr;
-    const int now_tod = known ? local.tm_hour * 3600 + local.tm_min * 60 + local.tm_sec : 0;
+    const int now_tod =
+        known ? local.tm_hour * SECONDS_PER_HOUR + local.tm_min * SECONDS_PER_MINUTE + local.tm_sec
+              : 0;
     if (time_rule_fires(&state, 1, now_tod)) {
       if (count < max) firings[count] = t;
       ++count;

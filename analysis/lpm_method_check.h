@@ -2,13 +2,13 @@
 // method that returns, the daemon goes on cycling.
 #pragma once
 
-#include "analysis/report.h"
+#include "analysis/check_report.h"
 
 inline constexpr const char* WARN_DELAY_RETURNS = "delay-after-wake";
 
-/// Warns when the delay rule is on and dormix-lpm is configured (by
-/// lpm_config_text, the text of its configuration file) for a method after
-/// which it returns: the delay has long passed, so the rule fires again on
-/// the first cycle after each wake. lpm_config_text is null where there is
-/// no such file: the firmware's own tool, whose ways are not known here.
-void check_lpm_method(check_report* report, const char* lpm_config_text);
+/// Warns when the delay rule is on and dormix-lpm is configured (lpm, as
+/// its configuration file says) for a method after which it returns: the
+/// delay has long passed, so the rule fires again on the first cycle after
+/// each wake. lpm is null where there is no such file: the firmware's own
+/// tool, whose ways are not known here.
+void check_lpm_method(check_report* report, const lpm_method_answer* lpm);

@@ -43,7 +43,7 @@ bool build_report(FILE* file, const check_request& request, check_report* report
   find_next_time_firing(report);
 
   check_values(report);
-  check_lpm_method(report, request.lpm_config_text);
+  check_lpm_method(report, request.lpm);
   check_daylight_saving(report);
   sort_warnings(&report->findings);
   return true;

@@ -1,8 +1,6 @@
 #include "analysis/root_only.h"
 
-#include <limits.h>
 #include <stdio.h>
-#include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
 
@@ -33,50 +31,49 @@ bool write_risk(uid_t owner, mode_t mode, char out[WRITE_RISK_SIZE]) {
   return out[0] != '\0';
 }
 
-int check_root_only(const char* path, const char* role, const char* consequence,
-                    check_findings* findings) {
-  // A link is followed to what the daemon opens; a missing file leaves its
-  // directories, where someone could create it.
-  char current[PATH_MAX];
-  if (realpath(path, current) == nullptr) snprintf(current, sizeof current, "%s", path);
-  char file[PATH_MAX];
-  memcpy(file, current, sizeof file);
-  int count = 0;
-  bool is_file = true;
-  for (;;) {
-    struct stat status {};
-    char risk[WRITE_RISK_SIZE];
-    if (stat(current, &status) == 0 && write_risk(status.st_uid, status.st_mode, risk)) {
-      const unsigned mode = status.st_mode & 07777U;
-      if (is_file) {
-        add_warning(findings, 0, WARN_WRITABLE,
-                    "%s (%s) is %s (mode %04o): the daemon runs as root and relies on it, so "
-                    "whoever can change it can %s",
-                    current, role, risk, mode, consequence);
-      } else {
-        add_warning(findings, 0, WARN_WRITABLE,
-                    "%s, a directory above %s (%s), is %s (mode %04o): whoever can change it can "
-                    "replace %s and so %s",
-                    current, file, role, risk, mode, role, consequence);
-      }
-      ++count;
-    }
-    char* slash = strrchr(current, '/');
-    if (slash == nullptr || strcmp(current, "/") == 0) break;
-    if (slash == current) {
-      current[1] = '\0';
-    } else {
-      *slash = '\0';
-    }
-    is_file = false;
+namespace {
+
+struct root_only_check {
+  const char* role;
+  const char* consequence;
+  check_findings* findings;
+  int count;
+};
+
+void judge_step(const walk_step& step, void* context) {
+  auto* check = static_cast<root_only_check*>(context);
+  char risk[WRITE_RISK_SIZE];
+  if (!write_risk(step.owner, step.mode, risk)) return;
+  const unsigned mode = step.mode & 07777U;
+  if (step.is_start) {
+    add_warning(check->findings, 0, WARN_WRITABLE,
+                "%s (%s) is %s (mode %04o): the daemon runs as root and relies on it, so "
+                "whoever can change it can %s",
+                step.path, check->role, risk, mode, check->consequence);
+  } else {
+    add_warning(check->findings, 0, WARN_WRITABLE,
+                "%s, a directory above %s (%s), is %s (mode %04o): whoever can change it can "
+                "replace %s and so %s",
+                step.path, step.start, check->role, risk, mode, check->role, check->consequence);
   }
-  return count;
+  ++check->count;
 }
 
-int check_trusted_files(const char* settings_path, check_findings* findings) {
+}  // namespace
+
+int check_root_only(const char* path, const char* role, const char* consequence, trust_walk walk,
+                    check_findings* findings) {
+  // A link is followed to what the daemon opens.
+  root_only_check check{role, consequence, findings, 0};
+  walk(path, walk_start::resolved, judge_step, &check);
+  return check.count;
+}
+
+int check_trusted_files(const char* settings_path, trust_walk walk, check_findings* findings) {
   return check_root_only(settings_path, "the settings file",
-                         "decide when the router sleeps and when it wakes", findings) +
-         check_root_only(LPM_PATH, "the low-power tool", "have root run their commands", findings) +
-         check_root_only(STATUS_TOOL_PATH, "the status tool", "have root run their commands",
+                         "decide when the router sleeps and when it wakes", walk, findings) +
+         check_root_only(LPM_PATH, "the low-power tool", "have root run their commands", walk,
+                         findings) +
+         check_root_only(STATUS_TOOL_PATH, "the status tool", "have root run their commands", walk,
                          findings);
 }

@@ -3,7 +3,7 @@
 // print these lines, so that they say the same.
 #pragma once
 
-#include "analysis/report.h"
+#include "analysis/check_report.h"
 
 inline constexpr int RULE_WORDS_SIZE = 256;
 inline constexpr int RULE_WORDS_MAX = 2 + BINARY_INPUT_COUNT + 3;

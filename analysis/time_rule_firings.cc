@@ -5,11 +5,12 @@
 #include "analysis/clock_rule.h"
 #include "analysis/key_lines.h"
 #include "daemon/time_of_day.h"
+#include "daemon/time_units.h"
 
 namespace {
 
-constexpr time_t HOUR = 3600;
-constexpr time_t DAY = 24 * HOUR;
+constexpr time_t HOUR = SECONDS_PER_HOUR;
+constexpr time_t DAY = SECONDS_PER_DAY;
 constexpr int MAX_FIRINGS = 8;
 constexpr int MAX_CLOCK_CHANGES = 8;
 

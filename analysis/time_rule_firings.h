@@ -2,7 +2,7 @@
 // change of the local clock makes it fire other than once at the sleep time.
 #pragma once
 
-#include "analysis/report.h"
+#include "analysis/check_report.h"
 
 inline constexpr const char* WARN_DST = "daylight-saving";
 

@@ -5,13 +5,11 @@
 #include "analysis/key_lines.h"
 #include "analysis/lint.h"
 #include "daemon/controller.h"
+#include "daemon/time_units.h"
 #include "daemon/wakeup.h"
 #include "device/binary_input.h"
 
 namespace {
-
-constexpr time_t DAY = 86400;
-constexpr uint32_t SECONDS_PER_DAY = 86400U;
 
 void check_sleep_time(check_report* report) {
   const sleep_config& config = report->config;
@@ -21,7 +19,7 @@ void check_sleep_time(check_report* report) {
                        : report_key_line(*report, "MOD_DORMIX_SLEEP_TIME0_MINUTE");
   const int32_t tod = report->sleep_tod;
   const char* off = config.sleep_time_enabled != 0 ? "" : " (the rule is off)";
-  if (tod >= DAY) {
+  if (tod >= SECONDS_PER_DAY) {
     add_warning(&report->findings, line, WARN_TIME_RANGE,
                 "sleep time %" PRIu32 ":%02" PRIu32 " is %" PRId32
                 " s after midnight, past the end of the day: the time-of-day rule never fires%s",

@@ -2,7 +2,7 @@
 // daemon's arithmetic, as opposed to how single lines read.
 #pragma once
 
-#include "analysis/report.h"
+#include "analysis/check_report.h"
 
 inline constexpr const char* WARN_TIME_RANGE = "time-range";
 inline constexpr const char* WARN_SIGNED = "signed-wrap";

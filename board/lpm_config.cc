@@ -127,3 +127,13 @@ bool read_lpm_config(const char* text, lpm_config* config, char* error, size_t e
   }
   return true;
 }
+
+bool lpm_config_method(const char* text, bool* returns, const char** name) {
+  if (text == nullptr) return false;
+  lpm_config config{};
+  char error[256];
+  if (!read_lpm_config(text, &config, error, sizeof error)) return false;
+  *returns = lpm_method_returns(config.method);
+  *name = lpm_method_name(config.method);
+  return true;
+}

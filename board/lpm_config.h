@@ -39,3 +39,12 @@ const char* lpm_method_name(lpm_method method);
 /// True for the methods after which the tool returns to the daemon, whose
 /// rules then go on firing.
 bool lpm_method_returns(lpm_method method);
+
+/// The method that text (a configuration file's, null for none) sets:
+/// false without text or when it does not read; else the method's name
+/// and whether the tool returns after it.
+bool lpm_config_method(const char* text, bool* returns, const char** name);
+
+/// The text of the configuration file at LPM_CONFIG_PATH into out
+/// (LPM_CONFIG_MAX + 1 bytes); null when there is none.
+const char* read_lpm_config_file(char* out);

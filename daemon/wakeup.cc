@@ -2,11 +2,10 @@
 
 #include <stdio.h>
 
-namespace {
-constexpr uint32_t SECONDS_PER_DAY = 86400U;
+#include "daemon/time_units.h"
+uint32_t wake_time_of_day(uint32_t hour, uint32_t minute) {
+  return hour * SECONDS_PER_HOUR + minute * SECONDS_PER_MINUTE;
 }
-
-uint32_t wake_time_of_day(uint32_t hour, uint32_t minute) { return hour * 3600U + minute * 60U; }
 
 int32_t sleep_time_of_day(uint32_t hour, uint32_t minute) {
   return static_cast<int32_t>(wake_time_of_day(hour, minute));

@@ -4,6 +4,7 @@
 #include <stdio.h>
 #include <string.h>
 #include <sys/ioctl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -84,3 +85,5 @@ int gpio_ioctl_on(const gpio_device& device, unsigned long request, unsigned lon
 int gpio_ioctl(unsigned long request, unsigned long argument) {
   return gpio_ioctl_on(router_gpio, request, argument);
 }
+
+bool gpio_device_present() { return access(GPIO_DEVICE_PATH, F_OK) == 0; }

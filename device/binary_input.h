@@ -2,10 +2,11 @@
 #pragma once
 
 #include "device/status.h"
+#include "kernel/dormix_gpio/dormix_gpio_abi.h"
 
-inline constexpr const char* GPIO_DEVICE_PATH = "/dev/gpio";
-inline constexpr unsigned long GPIO_READ_INPUT0 = 0x80004207UL;
-inline constexpr unsigned long GPIO_READ_INPUT1 = 0x8000421bUL;
+inline constexpr const char* GPIO_DEVICE_PATH = DORMIX_GPIO_DEVICE_PATH;
+inline constexpr unsigned long GPIO_READ_INPUT0 = DORMIX_GPIO_READ_INPUT0;
+inline constexpr unsigned long GPIO_READ_INPUT1 = DORMIX_GPIO_READ_INPUT1;
 
 /// The router's GPIO device, opened on first use and kept; -1 until then.
 extern int gpio_fd;
@@ -43,6 +44,10 @@ int binary_input_present_with(status_cache_record* cache, const status_source& s
 int binary_input_read(int n);
 /// binary_input_read on another device.
 int binary_input_read_on(const gpio_device& device, int n);
+
+/// Whether GPIO_DEVICE_PATH exists, for a look at the router (the daemon
+/// itself just opens it).
+bool gpio_device_present();
 
 /// ioctl on the GPIO device, opening it first if needed; -1 if it cannot be.
 int gpio_ioctl(unsigned long request, unsigned long argument);

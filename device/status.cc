@@ -1,13 +1,11 @@
 #include "device/status.h"
 
-#include <errno.h>
-#include <poll.h>
 #include <string.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include "device/command.h"
 #include "device/monotonic.h"
+#include "device/tool_run.h"
 
 namespace {
 
@@ -42,59 +40,12 @@ bool status_scan(const char* text, const char* key, char* value) {
 
 namespace {
 
-// Poll interval while the tool runs; only matters if a grandchild keeps the
-// pipe open after the tool itself has exited.
-constexpr int EXIT_CHECK_MS = 100;
-// Once the tool has exited, what is still in the pipe is read, but no more
-// than a pipe holds: a grandchild that keeps writing cannot hold us here.
-constexpr long AFTER_EXIT_LIMIT = 65536;
-
 pid_t spawn(const char* path, ...) {
   va_list arguments;
   va_start(arguments, path);
   pid_t pid = spawn_command(path, arguments);
   va_end(arguments);
   return pid;
-}
-
-// Reads the tool's output while it runs, so that output larger than the pipe
-// cannot block it, and keeps the first `capacity` bytes. Stops at end of file,
-// or once the tool has exited and the pipe is empty. Returns the bytes kept,
-// or -1 when reading failed.
-long collect_output(int fd, pid_t pid, char* kept, long capacity, int* status, bool* exited) {
-  long length = 0;
-  long read_after_exit = 0;
-  for (;;) {
-    if (read_after_exit > AFTER_EXIT_LIMIT) return length;
-    pollfd ready{fd, POLLIN, 0};
-    int events = poll(&ready, 1, *exited ? 0 : EXIT_CHECK_MS);
-    if (events < 0) {
-      if (errno == EINTR) continue;
-      return -1;
-    }
-    if (events == 0) {
-      if (*exited) return length;
-      pid_t waited = waitpid(pid, status, WNOHANG);
-      if (waited == pid) {
-        *exited = true;
-      } else if (waited < 0 && errno != EINTR) {
-        *status = -1;
-        *exited = true;
-      }
-      continue;
-    }
-    char discard[1024];
-    char* target = length < capacity ? kept + length : discard;
-    const long room = length < capacity ? capacity - length : static_cast<long>(sizeof discard);
-    ssize_t got = read(fd, target, static_cast<size_t>(room));
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      return -1;
-    }
-    if (got == 0) return length;
-    if (*exited) read_after_exit += got;
-    if (length < capacity) length += got;
-  }
 }
 
 bool refresh_output(status_cache_record* cache, const status_source& source, const char* section) {
@@ -109,7 +60,8 @@ bool refresh_output(status_cache_record* cache, const status_source& source, con
   char captured[STATUS_OUTPUT_MAX + 1];
   int status = -1;
   bool exited = false;
-  long length = collect_output(ends[0], pid, captured, STATUS_OUTPUT_MAX, &status, &exited);
+  long length =
+      collect_output(ends[0], pid, captured, STATUS_OUTPUT_MAX, NO_DEADLINE, &status, &exited);
   // Closing first lets a tool still writing end on a broken pipe.
   close(ends[0]);
   if (!exited) status = wait_command(pid);
@@ -161,3 +113,5 @@ const char* status_get_with(status_cache_record* cache, const status_source& sou
 const char* status_get(const char* section, const char* key) {
   return status_get_with(&status_cache, router_status_source(), section, key);
 }
+
+bool status_tool_present() { return access(STATUS_TOOL_PATH, X_OK) == 0; }

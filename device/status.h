@@ -33,6 +33,9 @@ struct status_source {
   void* context;
 };
 
+/// Whether STATUS_TOOL_PATH is there to be run, for a look at the router.
+bool status_tool_present();
+
 /// The router's: STATUS_TOOL_PATH, and monotonic_seconds.
 status_source router_status_source();
 

@@ -48,7 +48,7 @@ void flush(fuse_req_t request, fuse_ino_t, fuse_file_info*) { fuse_reply_err(req
 void ioctl_file(fuse_req_t request, fuse_ino_t, unsigned int command, void*, fuse_file_info*,
                 unsigned, const void*, size_t, size_t) {
   gpio_file* file = file_of(request);
-  int input = command == GPIO_REQUEST_INPUT0 ? 0 : command == GPIO_REQUEST_INPUT1 ? 1 : -1;
+  int input = command == DORMIX_GPIO_READ_INPUT0 ? 0 : command == DORMIX_GPIO_READ_INPUT1 ? 1 : -1;
   if (input < 0) {
     fuse_reply_err(request, ENOTTY);
     return;

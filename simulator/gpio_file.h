@@ -4,10 +4,8 @@
 
 #include <functional>
 
+#include "kernel/dormix_gpio/dormix_gpio_abi.h"
 #include "simulator/scenario.h"
-
-inline constexpr unsigned GPIO_REQUEST_INPUT0 = 0x80004207U;
-inline constexpr unsigned GPIO_REQUEST_INPUT1 = 0x8000421bU;
 
 struct gpio_levels {
   int level[SIM_INPUT_COUNT];

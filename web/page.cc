@@ -8,16 +8,19 @@
 #include "analysis/lpm_call.h"
 #include "analysis/rule_words.h"
 #include "analysis/time_rule_firings.h"
-#include "analysis/zone_words.h"
+#include "analysis/week_plan.h"
 #include "daemon/time_of_day.h"
+#include "daemon/time_units.h"
+#include "daemon/time_zone_words.h"
 #include "daemon/wakeup.h"
+#include "web/base64.h"
 #include "web/fields.h"
 #include "web/html.h"
 
 namespace {
 
 constexpr int PLAN_DAYS = 7;
-constexpr time_t PLAN_SECONDS = time_t{PLAN_DAYS} * 24 * 3600;
+constexpr time_t PLAN_SECONDS = time_t{PLAN_DAYS} * SECONDS_PER_DAY;
 constexpr int PLAN_MAX_FIRINGS = 32;
 
 constexpr const char* STYLE =
@@ -61,22 +64,6 @@ constexpr const char* STYLE =
     "button:focus,input:focus,select:focus{outline:3px solid #f0a000}"
     "@media(max-width:40rem){th,td{display:block;border:0}tr{display:block;border-bottom:1px "
     "solid #ccc}}";
-
-void base64(const uint8_t* data, int size, char* out) {
-  static constexpr char DIGITS[] =
-      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  int used = 0;
-  for (int i = 0; i < size; i += 3) {
-    const uint32_t group = static_cast<uint32_t>(data[i]) << 16 |
-                           (i + 1 < size ? static_cast<uint32_t>(data[i + 1]) << 8 : 0) |
-                           (i + 2 < size ? data[i + 2] : 0);
-    out[used++] = DIGITS[group >> 18 & 63];
-    out[used++] = DIGITS[group >> 12 & 63];
-    out[used++] = i + 1 < size ? DIGITS[group >> 6 & 63] : '=';
-    out[used++] = i + 2 < size ? DIGITS[group & 63] : '=';
-  }
-  out[used] = '\0';
-}
 
 bool is_key_line(const check_report& report, int line) {
   if (line <= 0) return false;
@@ -470,40 +457,6 @@ void put_rules(const check_report& report, FILE* out) {
     put_textf(out, "A firing now (%s) runs nothing and logs: %s", when, NO_WAKE_RULE_MESSAGE);
   }
   fputs("</p>", out);
-}
-
-// The local midnight that begins the day of t, days after it.
-time_t local_midnight(time_t t, int days) {
-  struct tm local {};
-  localtime_r(&t, &local);
-  local.tm_mday += days;
-  local.tm_hour = 0;
-  local.tm_min = 0;
-  local.tm_sec = 0;
-  local.tm_isdst = -1;
-  return mktime(&local);
-}
-
-// A stretch of the week in which the router sleeps after a firing of the
-// time-of-day rule; open_end when only an input wakes it.
-struct asleep_stretch {
-  time_t from;
-  time_t to;
-  bool open_end;
-};
-
-int asleep_stretches(const check_report& report, const time_t* firings, int count, time_t end,
-                     asleep_stretch* out) {
-  int used = 0;
-  for (int i = 0; i < count; ++i) {
-    const lpm_call call = lpm_call_at(report.config, seconds_of_day_at(firings[i]));
-    if (!call.runs) continue;
-    const bool open_end = call.interval == NO_WAKE_INTERVAL;
-    const time_t next = i + 1 < count ? firings[i + 1] : end;
-    out[used++] =
-        asleep_stretch{firings[i], open_end ? next : firings[i] + call.interval, open_end};
-  }
-  return used;
 }
 
 void put_clock(time_t t, FILE* out) {

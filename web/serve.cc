@@ -249,33 +249,49 @@ web_answer save_and_restart(const web_platform& platform, web_session* session, 
   return page_answer(200);
 }
 
-// The posted form against the file: conflict, errors, or the save itself.
-web_answer handle_save(const web_platform& platform, web_session* session,
-                       const check_request& request, long size, const char* user) {
+// The posted form's token and hash: false, with the answer, when the form
+// is forged, was made against another file or is too old to save.
+bool form_may_save(web_session* session, const check_request& request, size_t used,
+                   const char* user, web_answer* answer) {
   page_state& page = session->page;
   const parsed_form& form = session->form;
-  const size_t used = static_cast<size_t>(size);
   const token_verdict verdict =
       session->secret_found == secret_state::made
           ? token_verdict::expired
           : judge_token(session->secret, SECRET_SIZE, user, form.values[FIELD_HASH],
                         form.values[FIELD_TOKEN], request.at);
   if (verdict == token_verdict::forged) {
-    return refusal(403, "Forbidden", "the form's token does not match: reload the page");
+    *answer = refusal(403, "Forbidden", "the form's token does not match: reload the page");
+    return false;
   }
   for (int i = 0; i < KNOWN_KEY_COUNT; ++i) {
     snprintf(page.values[i], FORM_VALUE_SIZE, "%s", form.values[i]);
   }
-  if (strcmp(form.values[FIELD_HASH], page.hash) != 0) return show_conflict(session, used);
-  if (verdict == token_verdict::expired) {
-    return send_form_back(session, session->secret_found == secret_state::made
-                                       ? "This page had no key for its forms yet; one was made "
-                                         "now, and nothing was written. Check the values and "
-                                         "save again."
-                                       : "This form is more than an hour old, or from another "
-                                         "time of the router's clock; nothing was written. "
-                                         "Check the values and save again.");
+  if (strcmp(form.values[FIELD_HASH], page.hash) != 0) {
+    *answer = show_conflict(session, used);
+    return false;
   }
+  if (verdict == token_verdict::expired) {
+    *answer = send_form_back(session, session->secret_found == secret_state::made
+                                          ? "This page had no key for its forms yet; one was "
+                                            "made now, and nothing was written. Check the "
+                                            "values and save again."
+                                          : "This form is more than an hour old, or from "
+                                            "another time of the router's clock; nothing was "
+                                            "written. Check the values and save again.");
+    return false;
+  }
+  return true;
+}
+
+// The posted form against the file: conflict, errors, or the save itself.
+web_answer handle_save(const web_platform& platform, web_session* session,
+                       const check_request& request, long size, const char* user) {
+  page_state& page = session->page;
+  const parsed_form& form = session->form;
+  const size_t used = static_cast<size_t>(size);
+  web_answer answer{};
+  if (!form_may_save(session, request, used, user, &answer)) return answer;
   const check_report& report = report_of(session);
   value_change changes[KNOWN_KEY_COUNT];
   const int count = changes_from_form(report, session->file_text, used, form, changes);
@@ -362,6 +378,23 @@ bool host_is_router(const web_platform& platform, const char* host) {
          platform.is_router_host(platform.context, bare);
 }
 
+// What the analysis needs from the router, gathered here: which inputs the
+// status tool lists, and the method dormix-lpm's configuration file sets.
+check_request gather_check_request(const web_platform& platform, web_session* session, time_t now,
+                                   time_zone_choice zone) {
+  // Asked before the lock, so that a hanging tool holds up no save.
+  session->status_answered = platform.status_ports(platform.context, session->status_output);
+  const char* lpm_text = platform.lpm_config_text(platform.context, session->lpm_config);
+  session->lpm = lpm_method_answer{false, nullptr, LPM_CONFIG_PATH};
+  const bool lpm_read = lpm_config_method(lpm_text, &session->lpm.returns, &session->lpm.name);
+  check_request check{SETTINGS_PATH, now, {}, zone, lpm_read ? &session->lpm : nullptr};
+  check.inputs.source =
+      session->status_answered ? presence_source::status_tool : presence_source::status_missing;
+  presence_from_ports(session->status_answered ? session->status_output : nullptr,
+                      check.inputs.present);
+  return check;
+}
+
 }  // namespace
 
 bool host_without_port(const char* host, char* out, size_t size) {
@@ -420,17 +453,7 @@ web_answer answer_request(const web_platform& platform, web_session* session) {
   // The daemon's zone, chosen as it chooses it, before any local time is read.
   const time_zone_choice zone = platform.use_time_zone(platform.context);
   const time_t now = platform.wall_clock(platform.context);
-  // Asked before the lock, so that a hanging tool holds up no save.
-  session->status_answered = platform.status_ports(platform.context, session->status_output);
-  check_request check{SETTINGS_PATH,
-                      now,
-                      {},
-                      zone,
-                      platform.lpm_config_text(platform.context, session->lpm_config)};
-  check.inputs.source =
-      session->status_answered ? presence_source::status_tool : presence_source::status_missing;
-  presence_from_ports(session->status_answered ? session->status_output : nullptr,
-                      check.inputs.present);
+  const check_request check = gather_check_request(platform, session, now, zone);
   // Only a POST may make the secret: a GET changes nothing.
   session->secret_found = platform.load_secret(platform.context, posted, session->secret,
                                                session->secret_why, sizeof session->secret_why);

@@ -29,6 +29,7 @@ struct web_session {
   bool status_answered;
   char status_output[STATUS_OUTPUT_SIZE];
   char lpm_config[LPM_CONFIG_MAX + 1];
+  lpm_method_answer lpm;
   secret_state secret_found;
   unsigned char secret[SECRET_SIZE];
   char secret_why[WEB_WHY_SIZE];

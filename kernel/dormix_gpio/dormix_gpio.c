@@ -38,6 +38,8 @@
 #include <linux/suspend.h>
 #include <linux/sysfs.h>
 
+#include "dormix_gpio_abi.h"
+
 #define DORMIX_GPIO_NAME	"dormix-gpio"
 #define DORMIX_GPIO_INPUTS	2
 #define DORMIX_GPIO_NO_INPUT	(-1)
@@ -47,7 +49,7 @@
  * encoded as on ARM and x86, kept as these numbers on every architecture.
  */
 static const unsigned int dormix_gpio_requests[DORMIX_GPIO_INPUTS] = {
-	0x80004207, 0x8000421b,
+	DORMIX_GPIO_READ_INPUT0, DORMIX_GPIO_READ_INPUT1,
 };
 
 static const char *const dormix_gpio_con_ids[DORMIX_GPIO_INPUTS] = {

@@ -57,7 +57,7 @@ for script in "$here"/checks/*.sh; do
 done
 # The checks' own helper programs, built static for the guest ($cc above).
 for helper in "$here"/checks/*.c; do
-  if [[ -f $helper ]]; then "$cc" -static -Os -o "$payload/dormix/checks/$(basename "$helper" .c)" "$helper"; fi
+  if [[ -f $helper ]]; then "$cc" -static -Os -I "$source_dir" -o "$payload/dormix/checks/$(basename "$helper" .c)" "$helper"; fi
 done
 # The clock check's NTP client and the hotplug handler that the archives ship.
 install -m 755 "$("$here/busybox_ntpd.sh" "$cache_dir" "$arch" "${cc%gcc}")" "$payload/dormix/checks/ntpd"

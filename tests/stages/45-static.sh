@@ -110,5 +110,11 @@ if ((shipped > 98304)); then
   echo "release: the armhf dormix-web is $shipped bytes, over its 98304" >&2
   exit 1
 fi
+# And the armhf settings checker's.
+shipped=$(stat -c %s "$release/dormix-$version-armhf/opt/dormix/sbin/dormix-check")
+if ((shipped > 81920)); then
+  echo "release: the armhf dormix-check is $shipped bytes, over its 81920" >&2
+  exit 1
+fi
 (cd "$release" && sha256sum --check --strict SHA256SUMS)
 echo "release archives:" "$release"/*.tar.gz

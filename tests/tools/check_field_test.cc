@@ -2,16 +2,20 @@
 // scripted run, and who besides root can change the files the daemon trusts.
 #include <gtest/gtest.h>
 
+#include <limits.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "analysis/field_view.h"
 #include "analysis/root_only.h"
 #include "daemon/controller.h"
+#include "device/trust_walk.h"
 
 namespace {
 
@@ -125,6 +129,46 @@ TEST(CheckRootOnly, WhoBesidesRootCanChangeAFile) {
   }
 }
 
+// The walk's first step: the link's target, the link itself, or the link
+// followed; every step after it is a directory, up to "/".
+TEST(CheckRootOnly, TheWalkStartsWhereItIsAskedTo) {
+  char base[] = "/tmp/dormix-walk-XXXXXX";
+  ASSERT_NE(mkdtemp(base), nullptr);
+  char resolved_base[PATH_MAX];
+  ASSERT_NE(realpath(base, resolved_base), nullptr);
+  const std::string target = std::string(resolved_base) + "/target";
+  const std::string link = std::string(resolved_base) + "/link";
+  FILE* file = fopen(target.c_str(), "w");
+  ASSERT_NE(file, nullptr);
+  fclose(file);
+  ASSERT_EQ(symlink(target.c_str(), link.c_str()), 0);
+  struct row {
+    walk_start start;
+    const std::string& first;
+    bool first_is_link;
+  };
+  const row rows[] = {{walk_start::resolved, target, false},
+                      {walk_start::link_itself, link, true},
+                      {walk_start::followed, link, false}};
+  for (const row& r : rows) {
+    std::vector<std::pair<std::string, bool>> steps;
+    walk_to_root(
+        link.c_str(), r.start,
+        [](const walk_step& step, void* context) {
+          static_cast<std::vector<std::pair<std::string, bool>>*>(context)->emplace_back(
+              step.path, step.is_link);
+        },
+        &steps);
+    ASSERT_GE(steps.size(), 3U);
+    EXPECT_EQ(steps.front(), std::make_pair(r.first, r.first_is_link));
+    EXPECT_EQ(steps[1].first, resolved_base);
+    EXPECT_EQ(steps.back().first, "/");
+  }
+  unlink(link.c_str());
+  unlink(target.c_str());
+  rmdir(base);
+}
+
 TEST(CheckRootOnly, TheFileAndEveryDirectoryAboveIt) {
   if (geteuid() != 0) GTEST_SKIP() << "needs root to own the files as root";
   char base[] = "/tmp/dormix-root-only-XXXXXX";
@@ -142,7 +186,8 @@ TEST(CheckRootOnly, TheFileAndEveryDirectoryAboveIt) {
 
   static check_findings findings;
   findings = check_findings{};
-  check_root_only(tool.c_str(), "the low-power tool", "have root run their commands", &findings);
+  check_root_only(tool.c_str(), "the low-power tool", "have root run their commands", walk_to_root,
+                  &findings);
   std::string all;
   for (int i = 0; i < findings.warning_count; ++i)
     all += std::string(findings.warnings[i].text) + "\n";
@@ -158,7 +203,7 @@ TEST(CheckRootOnly, TheFileAndEveryDirectoryAboveIt) {
   // A missing file: its directories, where it could be created, still count.
   findings = check_findings{};
   const std::string missing = open_dir + "/status";
-  EXPECT_GE(check_root_only(missing.c_str(), "the status tool", "x", &findings), 1);
+  EXPECT_GE(check_root_only(missing.c_str(), "the status tool", "x", walk_to_root, &findings), 1);
   EXPECT_NE(std::string(findings.warnings[0].text).find(open_dir + ", a directory above"),
             std::string::npos);
 

@@ -16,6 +16,7 @@
 #include "analysis/report.h"
 #include "analysis/time_rule_firings.h"
 #include "analysis/value_checks.h"
+#include "board/lpm_config.h"
 #include "daemon/controller.h"
 #include "daemon/time_of_day.h"
 #include "daemon/wakeup.h"
@@ -309,7 +310,9 @@ TEST(CheckReport, DelayRuleWithALowPowerMethodThatReturns) {
     SCOPED_TRACE(r.settings);
     check_report* report = report_on(r.settings, "2026-06-01 10:00:00");
     report->findings.warning_count = 0;
-    check_lpm_method(report, r.lpm_config);
+    lpm_method_answer lpm{false, nullptr, LPM_CONFIG_PATH};
+    const bool read = lpm_config_method(r.lpm_config, &lpm.returns, &lpm.name);
+    check_lpm_method(report, read ? &lpm : nullptr);
     const std::string found = warnings_of(*report, WARN_DELAY_RETURNS);
     EXPECT_EQ(found.rfind(r.expected, 0), 0U) << found;
     EXPECT_EQ(found.empty(), r.expected[0] == '\0') << found;

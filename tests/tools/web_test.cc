@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "device/durable_file.h"
 #include "web/editor.h"
 #include "web/fields.h"
 #include "web/form.h"
@@ -630,6 +631,44 @@ TEST(WebSystem, SecretMadeWholeOnlyBySaves) {
     }
     const std::string leftovers = "ls '" + place.dir + "' | grep -q web-";
     EXPECT_NE(system(leftovers.c_str()), 0) << r.setup << ": a temporary file was left";
+  }
+}
+
+// Each way of putting a file in place leaves the old file or the new one,
+// and no temporary beside it.
+TEST(WebSystem, DurablePutLeavesTheOldFileOrTheNewOne) {
+  scratch place;
+  struct row {
+    const char* before;  // the file's text, null for none
+    bool keep_existing;
+    const char* directory;  // below the scratch one
+    durable_step failed;
+    const char* after;
+  };
+  const row rows[] = {
+      {nullptr, false, "", durable_step::none, "new"},
+      {"old", false, "", durable_step::none, "new"},
+      {nullptr, true, "", durable_step::none, "new"},
+      {"old", true, "", durable_step::none, "old"},  // the first one made stays
+      {nullptr, false, "/missing", durable_step::create, "(none)"},
+  };
+  for (const row& r : rows) {
+    unlink(place.path("file").c_str());
+    if (r.before != nullptr) place.write("file", r.before, 0644);
+    const std::string path = place.dir + r.directory + "/file";
+    durable_outcome outcome{};
+    const durable_file file{path.c_str(), WEB_TEMPORARY_SUFFIX, "new", 3, false, 0, 0,
+                            0640,         r.keep_existing};
+    EXPECT_EQ(durable_put(file, &outcome), r.failed == durable_step::none) << path;
+    EXPECT_EQ(outcome.failed, r.failed) << path;
+    EXPECT_EQ(place.read("file"), r.after) << path;
+    struct stat status {};
+    if (r.before == nullptr && r.failed == durable_step::none) {
+      ASSERT_EQ(stat(path.c_str(), &status), 0);
+      EXPECT_EQ(status.st_mode & 0777, 0640U);
+    }
+    const std::string leftovers = "ls '" + place.dir + "' | grep -q web-";
+    EXPECT_NE(system(leftovers.c_str()), 0) << path << ": a temporary file was left";
   }
 }
 

@@ -10,19 +10,18 @@
 #include <time.h>
 #include <unistd.h>
 
+#include "daemon/time_units.h"
 #include "settings/settings.h"
 #include "tools/check/clock_wait.h"
+#include "tools/check/exit_status.h"
 
 namespace {
 
-constexpr int EXIT_SET = 0;
-constexpr int EXIT_NOT_SET = 1;
-constexpr int EXIT_USAGE = 2;
 // A day: longer would only hide a typing mistake in an init script.
-constexpr uint32_t LONGEST_WAIT_SECONDS = 86400;
+constexpr uint32_t LONGEST_WAIT_SECONDS = SECONDS_PER_DAY;
 constexpr const char* BOOT_ID_PATH = "/proc/sys/kernel/random/boot_id";
 // The step timer's expiry, far enough ahead that only a set clock ends it.
-constexpr time_t STEP_TIMER_AHEAD_SECONDS = 400L * 86400;
+constexpr time_t STEP_TIMER_AHEAD_SECONDS = 400L * SECONDS_PER_DAY;
 
 constexpr const char* WAIT_USAGE =
     "usage: dormix-check --wait-for-clock SECONDS [PROGRAM [ARGUMENT...]]\n"
@@ -101,12 +100,6 @@ int arm_step_timer() {
   return timer;
 }
 
-int usage(const char* detail) {
-  fprintf(stderr, "dormix-check: %s\n", detail);
-  fputs(WAIT_USAGE, stderr);
-  return EXIT_USAGE;
-}
-
 // One line: on stderr when no program follows; in the system log alone when
 // one does, for then an init system started this process, and procd's
 // "stderr 1" would log the same line again, as an error.
@@ -139,12 +132,12 @@ void clock_edge_close(const clock_edge& edge) {
 }
 
 int run_clock_wait(int argc, char** argv) {
-  if (argc < 3) return usage("--wait-for-clock needs a number of seconds");
+  if (argc < 3) return usage_error(WAIT_USAGE, "%s", "--wait-for-clock needs a number of seconds");
   uint32_t seconds = 0;
   const char* end = settings_scan_uint(argv[2], &seconds);
   if (argv[2][0] < '0' || argv[2][0] > '9' || end == nullptr || *end != '\0' ||
       seconds > LONGEST_WAIT_SECONDS) {
-    return usage("--wait-for-clock takes whole seconds from 0 to 86400");
+    return usage_error(WAIT_USAGE, "%s", "--wait-for-clock takes whole seconds from 0 to 86400");
   }
   char** program = argc > 3 ? argv + 3 : nullptr;
   const clock_edge edge = clock_edge_open();
@@ -152,10 +145,10 @@ int run_clock_wait(int argc, char** argv) {
   const clock_wait_end wait_end = clock_wait_run(edge, seconds, &waited_ms);
   clock_edge_close(edge);
   report_wait(wait_end, seconds, waited_ms, program == nullptr ? nullptr : program[0]);
-  const int status = wait_end == clock_wait_end::bound_reached ? EXIT_NOT_SET : EXIT_SET;
+  const int status = wait_end == clock_wait_end::bound_reached ? EXIT_NO : EXIT_YES;
   if (program == nullptr) return status;
   fflush(stderr);
   execv(program[0], program);
   fprintf(stderr, "dormix-check: cannot run %s: %s\n", program[0], strerror(errno));
-  return EXIT_USAGE;
+  return EXIT_UNUSABLE;
 }

@@ -8,9 +8,9 @@
 #include "analysis/clock_rule.h"
 #include "analysis/field_view.h"
 #include "analysis/root_only.h"
-#include "analysis/router.h"
 #include "daemon/wakeup.h"
 #include "tools/check/output.h"
+#include "tools/check/router.h"
 
 namespace {
 
@@ -25,7 +25,7 @@ void handle_stop(int /*signal_number*/) { stop_watching = 1; }
 int print_file_warnings(const check_report& report, FILE* out) {
   static check_findings access_findings;
   access_findings = check_findings{};
-  check_trusted_files(report.path, &access_findings);
+  check_trusted_files(report.path, walk_to_root, &access_findings);
   for (int i = 0; i < access_findings.warning_count; ++i) {
     fprintf(out, "warning: %s [%s]\n", access_findings.warnings[i].text,
             access_findings.warnings[i].code);

@@ -4,29 +4,21 @@
 #include <string.h>
 
 #include "settings/settings.h"
+#include "tools/check/exit_status.h"
 
 namespace {
 
-constexpr int EXIT_ON = 0;
-constexpr int EXIT_OFF = 1;
-constexpr int EXIT_USAGE = 2;
 constexpr const char* ENABLED_USAGE =
     "usage: dormix-check --enabled [FILE]\n"
     "Exit status 0 when MOD_DORMIX_ENABLED in FILE (default %s) reads\n"
     "non-zero, 1 when it reads 0 or the file is missing, 2 on wrong usage.\n";
-
-int usage(const char* text, const char* detail) {
-  fprintf(stderr, "dormix-check: %s\n", detail);
-  fprintf(stderr, text, SETTINGS_PATH);
-  return EXIT_USAGE;
-}
 
 }  // namespace
 
 uint32_t module_switch_value(FILE* file) { return settings_get_uint(file, MODULE_SWITCH_KEY); }
 
 int run_enabled_check(int argc, char** argv) {
-  if (argc > 3) return usage(ENABLED_USAGE, "--enabled takes at most one file");
+  if (argc > 3) return usage_error(ENABLED_USAGE, "%s", "--enabled takes at most one file");
   const char* path = argc == 3 ? argv[2] : SETTINGS_PATH;
   FILE* file = fopen(path, "r");
   const int open_error = errno;
@@ -39,5 +31,5 @@ int run_enabled_check(int argc, char** argv) {
     printf("switched %s: %s reads %u in %s\n", value != 0 ? "on" : "off", MODULE_SWITCH_KEY, value,
            path);
   }
-  return value != 0 ? EXIT_ON : EXIT_OFF;
+  return value != 0 ? EXIT_YES : EXIT_NO;
 }

@@ -7,21 +7,18 @@
 #include <time.h>
 
 #include "analysis/report.h"
-#include "analysis/router.h"
 #include "board/lpm_config.h"
 #include "daemon/time_zone.h"
 #include "datetime/date_time.h"
 #include "settings/settings.h"
 #include "tools/check/clock_wait.h"
+#include "tools/check/exit_status.h"
 #include "tools/check/field_mode.h"
 #include "tools/check/init_gate.h"
 #include "tools/check/output.h"
+#include "tools/check/router.h"
 
 namespace {
-
-constexpr int EXIT_CLEAN = 0;
-constexpr int EXIT_WARNINGS = 1;
-constexpr int EXIT_UNUSABLE = 2;
 
 constexpr const char* USAGE =
     "usage: dormix-check [--at \"YYYY-MM-DD HH:MM:SS\"] [--inputs LIST] [--json] [--quiet] "
@@ -57,14 +54,6 @@ struct options {
   bool watch;
 };
 
-int usage_error(const char* format, const char* detail) {
-  fprintf(stderr, "dormix-check: ");
-  fprintf(stderr, format, detail);
-  fprintf(stderr, "\n");
-  fprintf(stderr, USAGE, SETTINGS_PATH);
-  return EXIT_UNUSABLE;
-}
-
 bool parse_inputs(const char* list, input_presence_answer* inputs) {
   *inputs = input_presence_answer{presence_source::option, {}};
   if (strcmp(list, "none") == 0 || list[0] == '\0') return true;
@@ -97,7 +86,8 @@ int parse_options(int argc, char** argv, options* parsed) {
   for (int i = 1; i < argc; ++i) {
     const char* argument = argv[i];
     if (only_files || argument[0] != '-' || strcmp(argument, "-") == 0) {
-      if (parsed->request.path != nullptr) return usage_error("more than one file: %s", argument);
+      if (parsed->request.path != nullptr)
+        return usage_error(USAGE, "more than one file: %s", argument);
       parsed->request.path = argument;
     } else if (strcmp(argument, "--") == 0) {
       only_files = true;
@@ -113,31 +103,32 @@ int parse_options(int argc, char** argv, options* parsed) {
       parsed->help = true;
     } else if (is_option(argument, "--at")) {
       at_text = option_value(argument, "--at", &i, argc, argv);
-      if (at_text == nullptr) return usage_error("%s needs a time", "--at");
+      if (at_text == nullptr) return usage_error(USAGE, "%s needs a time", "--at");
     } else if (is_option(argument, "--inputs")) {
       const char* list = option_value(argument, "--inputs", &i, argc, argv);
-      if (list == nullptr) return usage_error("%s needs a list", "--inputs");
+      if (list == nullptr) return usage_error(USAGE, "%s needs a list", "--inputs");
       parsed->inputs_given = true;
       if (!parse_inputs(list, &parsed->request.inputs)) {
-        return usage_error("--inputs takes 0,1 or 0 or 1 or none, not \"%s\"", list);
+        return usage_error(USAGE, "--inputs takes 0,1 or 0 or 1 or none, not \"%s\"", list);
       }
     } else {
-      return usage_error("unknown option %s", argument);
+      return usage_error(USAGE, "unknown option %s", argument);
     }
   }
   parsed->now = parsed->now || parsed->watch;
   // The router's present: its clock, its status tool, its inputs.
   if (parsed->now && (at_text != nullptr || parsed->inputs_given || parsed->json)) {
-    return usage_error("%s looks at this router now: no --at, --inputs or --json", "--now");
+    return usage_error(USAGE, "%s looks at this router now: no --at, --inputs or --json", "--now");
   }
   if (parsed->request.path == nullptr) parsed->request.path = SETTINGS_PATH;
   parsed->request.at = time(nullptr);
   if (at_text != nullptr && !parse_local_moment(at_text, &parsed->request.at)) {
     return usage_error(
+        USAGE,
         "--at takes a local time as \"YYYY-MM-DD HH:MM:SS\" that the clock shows, not \"%s\"",
         at_text);
   }
-  return EXIT_CLEAN;
+  return EXIT_YES;
 }
 
 FILE* open_settings(const char* path) {
@@ -168,16 +159,19 @@ int main(int argc, char** argv) {
   static char* environment[ENVIRONMENT_CAPACITY * 8];
   parsed.request.zone = use_system_time_zone(environment, ENVIRONMENT_CAPACITY * 8);
   const int parse_status = parse_options(argc, argv, &parsed);
-  if (parse_status != EXIT_CLEAN) return parse_status;
+  if (parse_status != EXIT_YES) return parse_status;
   if (parsed.help) {
     printf(USAGE, SETTINGS_PATH);
-    return EXIT_CLEAN;
+    return EXIT_YES;
   }
   FILE* file = open_settings(parsed.request.path);
   if (file == nullptr) return EXIT_UNUSABLE;
   if (!parsed.inputs_given) parsed.request.inputs = router_input_presence();
   static char lpm_config_text[LPM_CONFIG_MAX + 1];
-  parsed.request.lpm_config_text = router_lpm_config_text(lpm_config_text);
+  static lpm_method_answer lpm{false, nullptr, LPM_CONFIG_PATH};
+  if (lpm_config_method(read_lpm_config_file(lpm_config_text), &lpm.returns, &lpm.name)) {
+    parsed.request.lpm = &lpm;
+  }
   // Large records: static, so that the stack stays small.
   static check_report report;
   const bool readable = build_report(file, parsed.request, &report);
@@ -195,5 +189,5 @@ int main(int argc, char** argv) {
     print_text(report, parsed.quiet, stdout);
   }
   if (fflush(stdout) != 0 || ferror(stdout) != 0) return EXIT_UNUSABLE;
-  return warning_total(report.findings) == 0 ? EXIT_CLEAN : EXIT_WARNINGS;
+  return warning_total(report.findings) == 0 ? EXIT_YES : EXIT_NO;
 }

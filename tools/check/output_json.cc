@@ -2,8 +2,8 @@
 #include <string.h>
 
 #include "analysis/clock_rule.h"
-#include "analysis/zone_words.h"
 #include "daemon/controller.h"
+#include "daemon/time_zone_words.h"
 #include "daemon/wakeup.h"
 #include "tools/check/output.h"
 

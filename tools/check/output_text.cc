@@ -5,8 +5,8 @@
 
 #include "analysis/clock_rule.h"
 #include "analysis/rule_words.h"
-#include "analysis/zone_words.h"
 #include "daemon/controller.h"
+#include "daemon/time_zone_words.h"
 #include "daemon/wakeup.h"
 #include "device/status.h"
 #include "tools/check/output.h"

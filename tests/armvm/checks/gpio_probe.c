@@ -23,7 +23,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-static const unsigned long requests[2] = {0x80004207UL, 0x8000421bUL};
+#include "kernel/dormix_gpio/dormix_gpio_abi.h"
+
+static const unsigned long requests[2] = {DORMIX_GPIO_READ_INPUT0, DORMIX_GPIO_READ_INPUT1};
 
 static int request(int fd, unsigned long code, unsigned long argument) {
   int result = ioctl(fd, code, argument);
@@ -31,7 +33,7 @@ static int request(int fd, unsigned long code, unsigned long argument) {
 }
 
 static int open_device(void) {
-  int fd = open("/dev/gpio", O_RDWR);
+  int fd = open(DORMIX_GPIO_DEVICE_PATH, O_RDWR);
   if (fd < 0) {
     printf("cannot open /dev/gpio: %s\n", strerror(errno));
     exit(1);

@@ -1,7 +1,7 @@
 // The router itself behind the analysis's seams: the status tool, the GPIO
 // device and the monotonic clock, through the daemon's own device code. The
-// checker and the page call these at their edge and hand the answers in;
-// the analysis never calls them.
+// checker calls these at its edge and hands the answers in; the analysis
+// never calls them.
 #pragma once
 
 #include "analysis/field_view.h"
@@ -14,7 +14,3 @@ field_platform router_field_platform();
 /// input; status_missing, with every input absent, when the tool is not
 /// there to ask.
 input_presence_answer router_input_presence();
-
-/// The text of dormix-lpm's configuration file into out (LPM_CONFIG_MAX + 1
-/// bytes); null when there is none.
-const char* router_lpm_config_text(char* out);

@@ -1,9 +1,5 @@
-#include "analysis/router.h"
+#include "tools/check/router.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include "board/lpm_config.h"
 #include "device/binary_input.h"
 #include "device/monotonic.h"
 #include "device/status.h"
@@ -14,7 +10,7 @@ const char* router_ports_output(void* /*context*/) { return status_output("ports
 int router_input_present(void* /*context*/, int n) { return binary_input_present(n); }
 int router_input_read(void* /*context*/, int n) { return binary_input_read(n); }
 int router_monotonic_seconds(void* /*context*/) { return monotonic_seconds(); }
-bool router_gpio_exists(void* /*context*/) { return access(GPIO_DEVICE_PATH, F_OK) == 0; }
+bool router_gpio_exists(void* /*context*/) { return gpio_device_present(); }
 
 }  // namespace
 
@@ -25,21 +21,10 @@ field_platform router_field_platform() {
 
 input_presence_answer router_input_presence() {
   input_presence_answer answer{};
-  answer.source = access(STATUS_TOOL_PATH, X_OK) == 0 ? presence_source::status_tool
-                                                      : presence_source::status_missing;
+  answer.source =
+      status_tool_present() ? presence_source::status_tool : presence_source::status_missing;
   // Asked once per input, so that the report and the loaded values agree
   // even if the tool's answer changes meanwhile.
   for (int n = 0; n < BINARY_INPUT_COUNT; ++n) answer.present[n] = binary_input_present(n) != 0;
   return answer;
-}
-
-const char* router_lpm_config_text(char* out) {
-  // Non-blocking: a FIFO put in the file's place must not hang the page.
-  const int fd = open(LPM_CONFIG_PATH, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return nullptr;
-  const ssize_t length = read(fd, out, LPM_CONFIG_MAX);
-  close(fd);
-  if (length < 0) return nullptr;
-  out[length] = '\0';
-  return out;
 }

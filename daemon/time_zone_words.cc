@@ -1,4 +1,4 @@
-#include "analysis/zone_words.h"
+#include "daemon/time_zone_words.h"
 
 #include <stdlib.h>
 #include <unistd.h>
