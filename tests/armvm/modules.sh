@@ -10,14 +10,24 @@
 # private mount namespace, where the headers' Makefiles expect it. Fails on
 # any compiler or modpost warning. Leaves the modules, without their
 # debugging sections, in OUT_DIR, and prints their sizes and build time.
-# Usage: tests/armvm/modules.sh CACHE_DIR armhf|arm64|amd64 OUT_DIR
+# KERNEL_LINE as for tests/armvm/image.sh: 6.1 (Debian 12's own) or 6.12
+# (its backports suite, whose packages come through backports_apt).
+# Usage: tests/armvm/modules.sh CACHE_DIR armhf|arm64|amd64 OUT_DIR [6.1|6.12]
 set -euo pipefail
 options=()
 cache_root=$1
 arch=$2
 out=$3
+line=${4:-6.1}
 here=$(cd "$(dirname "$0")" && pwd)
 source_dir=$(cd "$here/../.." && pwd)
+# shellcheck source=tests/lib.sh
+source "$here/../lib.sh"
+case $line in
+  6.1) kernel_apt=() ;;
+  6.12) kernel_apt=(backports_apt) ;;
+  *) echo "modules: no kernel line '$line' (6.1, 6.12)" >&2; exit 2 ;;
+esac
 
 case $arch in
   # Debian's modpost for 32-bit modules, built on a 64-bit host, sizes the
@@ -27,23 +37,25 @@ case $arch in
   amd64) flavour=amd64 karch=x86 cross= ;;
   *) echo "modules: no guest for architecture '$arch' (armhf, arm64, amd64)" >&2; exit 2 ;;
 esac
-image_dir=$("$here/image.sh" "$cache_root" "$arch")
+image_dir=$("$here/image.sh" "$cache_root" "$arch" "$line")
 # e.g. "linux-image-6.1.0-50-armmp-lpae:armhf=6.1.176-1" -> 6.1.0-50 6.1.176-1
 kernel=$(sed -n "s/^linux-image-\(.*\)-$flavour\(:$arch\)\{0,1\}=\(.*\)\$/\1 \3/p" "$image_dir/versions")
 [[ -n $kernel ]] || { echo "modules: no kernel named in $image_dir/versions" >&2; exit 1; }
 read -r abi version <<<"$kernel"
-series=${abi%.*}
-kbuild_version=$(apt-cache policy "linux-kbuild-$series" | sed -n 's/^  Candidate: //p')
-[[ -n $kbuild_version && $kbuild_version != "(none)" ]] ||
-  { echo "modules: no candidate for linux-kbuild-$series" >&2; exit 1; }
 release=$abi-$flavour
+# The headers name their kbuild: linux-kbuild-6.1, linux-kbuild-6.12.95+deb12.
+series=$("${kernel_apt[@]}" apt-cache depends "linux-headers-$release:$arch=$version" |
+  sed -n 's/^ *Depends: linux-kbuild-\([^:]*\).*/\1/p' | head -n1)
+kbuild_version=$("${kernel_apt[@]}" apt-cache policy "linux-kbuild-$series" | sed -n 's/^  Candidate: //p')
+[[ -n $series && -n $kbuild_version && $kbuild_version != "(none)" ]] ||
+  { echo "modules: no candidate for the kbuild of linux-headers-$release" >&2; exit 1; }
 tree=$cache_root/kernel-headers/$release-$version-kbuild-$kbuild_version
 
 if [[ ! -d $tree/usr/src/linux-headers-$release ]]; then
   mkdir -p "$cache_root/kernel-headers"
   work=$(mktemp -d "$cache_root/kernel-headers/.unpacking.XXXXXX")
   trap 'rm -rf "$work"' EXIT
-  (cd "$work" && apt-get download -q=2 "linux-headers-$release:$arch=$version" \
+  (cd "$work" && "${kernel_apt[@]}" apt-get download -q=2 "linux-headers-$release:$arch=$version" \
     "linux-headers-$abi-common=$version" "linux-kbuild-$series=$kbuild_version") \
     2> >(grep -v 'unsandboxed as root' >&2)
   for deb in "$work"/*.deb; do dpkg-deb -x "$deb" "$work/root"; done
