@@ -73,7 +73,7 @@ running=()
 passed=1
 # wait_for_guest: waits for one of the running guests to end.
 wait_for_guest() {
-  local ended=""
+  local ended="" i
   wait -n -p ended "${running[@]}" || passed=0
   for i in "${!running[@]}"; do [[ ${running[i]} != "$ended" ]] || unset "running[i]"; done
 }
