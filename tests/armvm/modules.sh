@@ -8,7 +8,9 @@
 # kbuild moved beside the headers under usr/src (their scripts and tools
 # links follow it), and that usr/src is bind-mounted over /usr/src in a
 # private mount namespace, where the headers' Makefiles expect it. Fails on
-# any compiler or modpost warning. Leaves the modules, without their
+# any compiler or modpost warning, and on anything the kernel's own style
+# check (checkpatch.pl of backports' linux-source-6.12, its three files
+# unpacked into CACHE_DIR/checkpatch/<version>) says of the sources. Leaves the modules, without their
 # debugging sections, in OUT_DIR, and prints their sizes and build time.
 # KERNEL_LINE as for tests/armvm/image.sh: 6.1 (Debian 12's own) or 6.12
 # (its backports suite, whose packages come through backports_apt).
@@ -72,6 +74,28 @@ if [[ ! -d $tree/usr/src/linux-headers-$release ]]; then
   rm -rf "$tree"
   mv "$work/tree" "$tree"
 fi
+
+# The kernel's style check, from the newest kernel source Debian 12 offers.
+source_version=$(backports_apt apt-cache policy linux-source-6.12 | sed -n 's/^  Candidate: //p')
+checkpatch=$cache_root/checkpatch/$source_version/scripts/checkpatch.pl
+if [[ ! -f $checkpatch ]]; then
+  mkdir -p "$cache_root/checkpatch"
+  work=$(mktemp -d "$cache_root/checkpatch/.unpacking.XXXXXX")
+  trap 'rm -rf "$work"' EXIT
+  (cd "$work" && backports_apt apt-get download -q=2 "linux-source-6.12=$source_version") \
+    2> >(grep -v 'unsandboxed as root' >&2)
+  dpkg-deb --fsys-tarfile "$work"/linux-source-6.12_*.deb |
+    tar -xO ./usr/src/linux-source-6.12.tar.xz | xz -dc |
+    tar -x -C "$work" --strip-components=1 linux-source-6.12/scripts/checkpatch.pl \
+      linux-source-6.12/scripts/spelling.txt linux-source-6.12/scripts/const_structs.checkpatch
+  rm -rf "${checkpatch%/scripts/*}"
+  mkdir -p "${checkpatch%/scripts/*}"
+  mv "$work/scripts" "${checkpatch%/scripts/*}/"
+fi
+for source in "$source_dir/kernel/dormix_gpio/dormix_gpio.c" "$here/testchip/dormix_testchip.c"; do
+  report=$(perl "$checkpatch" --no-tree --terse --quiet -f "$source") ||
+    { echo "$report" >&2; echo "modules: checkpatch.pl finds fault with $source" >&2; exit 1; }
+done
 
 # Each module is built in a copy of its sources under OUT_DIR, so that the
 # guests' builds never share an object directory.
