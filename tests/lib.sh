@@ -103,19 +103,23 @@ unpack_packages() {
 
 # Runs apt-get or apt-cache on Debian 12's backports suite (bookworm-backports,
 # e.g. its 6.12 kernels) through a private source list, lists and caches in
-# DORMIX_BACKPORTS_APT (default /var/cache/dormix-backports-apt), for armhf,
-# arm64 and amd64 whatever dpkg's own architectures are. The mirror and its
+# DORMIX_BACKPORTS_APT (default /var/cache/dormix-backports-apt), for the
+# host's architecture and armhf, arm64 and amd64, whatever dpkg's foreign
+# architectures are. The mirror and its
 # key are those of the host's bookworm entry in /etc/apt/sources.list.d;
 # nothing of the host's apt configuration or state changes. The lists are
-# fetched on first use and again when older than 6 hours.
+# fetched on first use and again when older than 6 hours (the older ones
+# serve if that fails).
 # Usage: backports_apt apt-get|apt-cache ARGUMENT...
 # e.g.   backports_apt apt-cache policy linux-image-arm64:arm64
 backports_apt() {
-  local tool=$1 dir=${DORMIX_BACKPORTS_APT:-/var/cache/dormix-backports-apt}
+  local tool=$1 dir=${DORMIX_BACKPORTS_APT:-/var/cache/dormix-backports-apt} host
   shift
+  host=$(dpkg --print-architecture)
   local options=(-o "Dir::Etc::SourceList=$dir/sources.list" -o Dir::Etc::SourceParts=/nonexistent
-    -o "Dir::State::Lists=$dir/lists" -o "Dir::Cache=$dir/cache" -o APT::Architecture=amd64
-    -o APT::Architectures::=amd64 -o APT::Architectures::=armhf -o APT::Architectures::=arm64)
+    -o "Dir::State::Lists=$dir/lists" -o "Dir::Cache=$dir/cache" -o "APT::Architecture=$host"
+    -o "APT::Architectures::=$host" -o APT::Architectures::=amd64 -o APT::Architectures::=armhf
+    -o APT::Architectures::=arm64)
   mkdir -p "$dir/lists/partial" "$dir/cache/archives/partial"
   (
     flock 9
@@ -129,7 +133,12 @@ backports_apt() {
     [[ -n $mirror ]] || { echo "backports_apt: no bookworm entry in /etc/apt/sources.list.d" >&2; exit 1; }
     echo "deb [signed-by=${key:-/usr/share/keyrings/debian-archive-keyring.gpg}] $mirror bookworm-backports main" \
       >"$dir/sources.list"
-    apt-get "${options[@]}" -q=2 update >&2 && touch "$dir/lists/updated"
+    if apt-get "${options[@]}" -q=2 update >&2; then
+      touch "$dir/lists/updated"
+    else
+      # Older lists serve until the mirror answers again.
+      [[ -f $dir/lists/updated ]] && echo "backports_apt: going on with the older lists" >&2
+    fi
   ) 9>"$dir/lock" || return 1
   "$tool" "${options[@]}" "$@"
 }
