@@ -23,7 +23,7 @@
 # and timekeeping the daemon and the clock wait use. The other daemons and
 # the unit test programs exercise the same calls in user space, so they run
 # on 6.1 only, which keeps the stage's time within bounds: the 6.12 guests
-# run after the 6.1 ones, in parallel too.
+# take the 6.1 ones' places as those end, three guests at a time.
 set -euo pipefail
 source tests/lib.sh
 # The guests' packages are fetched from the armhf, arm64 and amd64 lists.
