@@ -100,3 +100,45 @@ unpack_packages() {
     ln -sfn "$root$target" "$link"
   done
 }
+
+# Runs apt-get or apt-cache on Debian 12's backports suite (bookworm-backports,
+# e.g. its 6.12 kernels) through a private source list, lists and caches in
+# DORMIX_BACKPORTS_APT (default /var/cache/dormix-backports-apt), for the
+# host's architecture and armhf, arm64 and amd64, whatever dpkg's foreign
+# architectures are. The mirror and its
+# key are those of the host's bookworm entry in /etc/apt/sources.list.d;
+# nothing of the host's apt configuration or state changes. The lists are
+# fetched on first use and again when older than 6 hours (the older ones
+# serve if that fails).
+# Usage: backports_apt apt-get|apt-cache ARGUMENT...
+# e.g.   backports_apt apt-cache policy linux-image-arm64:arm64
+backports_apt() {
+  local tool=$1 dir=${DORMIX_BACKPORTS_APT:-/var/cache/dormix-backports-apt} host
+  shift
+  host=$(dpkg --print-architecture)
+  local options=(-o "Dir::Etc::SourceList=$dir/sources.list" -o Dir::Etc::SourceParts=/nonexistent
+    -o "Dir::State::Lists=$dir/lists" -o "Dir::Cache=$dir/cache" -o "APT::Architecture=$host"
+    -o "APT::Architectures::=$host" -o APT::Architectures::=amd64 -o APT::Architectures::=armhf
+    -o APT::Architectures::=arm64)
+  mkdir -p "$dir/lists/partial" "$dir/cache/archives/partial"
+  (
+    flock 9
+    [[ -n $(find "$dir/lists/updated" -mmin -360 2>/dev/null) ]] && exit 0
+    local entry mirror key
+    # The first deb822 stanza whose suites include bookworm itself.
+    entry=$(awk -v RS= '/\nSuites:[^\n]*bookworm( |\n|$)/ { print; exit }' \
+      /etc/apt/sources.list.d/*.sources 2>/dev/null)
+    mirror=$(sed -n 's/^URIs: *\([^ ]*\).*/\1/p' <<<"$entry")
+    key=$(sed -n 's/^Signed-By: *//p' <<<"$entry")
+    [[ -n $mirror ]] || { echo "backports_apt: no bookworm entry in /etc/apt/sources.list.d" >&2; exit 1; }
+    echo "deb [signed-by=${key:-/usr/share/keyrings/debian-archive-keyring.gpg}] $mirror bookworm-backports main" \
+      >"$dir/sources.list"
+    if apt-get "${options[@]}" -q=2 update >&2; then
+      touch "$dir/lists/updated"
+    else
+      # Older lists serve until the mirror answers again.
+      [[ -f $dir/lists/updated ]] && echo "backports_apt: going on with the older lists" >&2
+    fi
+  ) 9>"$dir/lock" || return 1
+  "$tool" "${options[@]}" "$@"
+}

@@ -8,10 +8,13 @@
 # Usage: tests/armvm/run.sh CACHE_DIR armhf|arm64|amd64 BUILD_DIR CHECKER DAEMON_NAME=PATH...
 #   e.g. tests/armvm/run.sh /var/cache/dormix-arm-vm arm64 build/arm64 \
 #          build/arm64-static/tools/check/dormix-check glibc=build/arm64/dormix
-# Environment: ARMVM_BOOT_TIMEOUT (s, default 120), ARMVM_TIMEOUT (s, default 1500),
-# ARMVM_LOG (console log, default BUILD_DIR/ARCH-vm-console.log), ARMVM_EXTRA
-# (a busybox sh script the guest runs first, its output on the console: for
-# looking into a failure or taking measurements in the guest).
+# Environment: ARMVM_KERNEL (the kernel line, as for tests/armvm/image.sh: 6.1,
+# the default, or 6.12; its modules come from BUILD_DIR/modules-6.12),
+# ARMVM_UNIT_TESTS (0: the unit test programs stay out), ARMVM_BOOT_TIMEOUT
+# (s, default 120), ARMVM_TIMEOUT (s, default 1500), ARMVM_LOG (console log,
+# default BUILD_DIR/ARCH-vm-console.log, ARCH-6.12-vm-console.log on 6.12),
+# ARMVM_EXTRA (a busybox sh script the guest runs first, its output on the
+# console: for looking into a failure or taking measurements in the guest).
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 source_dir=$(cd "$here/../.." && pwd)
@@ -20,19 +23,25 @@ arch=$2
 build=$(cd "$3" && pwd)
 checker=$4
 shift 4
+line=${ARMVM_KERNEL:-6.1}
+case $line in
+  6.1) guest=$arch-vm modules=$build/modules ;;
+  6.12) guest=$arch-6.12-vm modules=$build/modules-6.12 ;;
+  *) echo "$arch-vm: no kernel line '$line' (6.1, 6.12)" >&2; exit 2 ;;
+esac
 boot_timeout=${ARMVM_BOOT_TIMEOUT:-120}
 run_timeout=${ARMVM_TIMEOUT:-1500}
-log=${ARMVM_LOG:-$build/$arch-vm-console.log}
+log=${ARMVM_LOG:-$build/$guest-console.log}
 case $arch in
   armhf) machine=(qemu-system-arm -M virt -cpu cortex-a15) console=ttyAMA0 cc=arm-linux-gnueabihf-gcc ;;
   arm64) machine=(qemu-system-aarch64 -M virt -cpu cortex-a53) console=ttyAMA0 cc=aarch64-linux-gnu-gcc ;;
   amd64) machine=(qemu-system-x86_64 -M pc -cpu max) console=ttyS0 cc=gcc ;;
-  *) echo "$arch-vm: no guest for this architecture (armhf, arm64, amd64)" >&2; exit 2 ;;
+  *) echo "$guest: no guest for this architecture (armhf, arm64, amd64)" >&2; exit 2 ;;
 esac
-say() { echo "$arch-vm: $*"; }
+say() { echo "$guest: $*"; }
 
 started=$SECONDS
-image_dir=$("$here/image.sh" "$cache_dir" "$arch")
+image_dir=$("$here/image.sh" "$cache_dir" "$arch" "$line")
 say "base image $image_dir ($((SECONDS - started)) s)"
 
 work=$(mktemp -d)
@@ -48,9 +57,10 @@ printf 'root:x:0:\nnogroup:x:65534:\n' >"$payload/etc/group"
 printf 'passwd: files\ngroup: files\n' >"$payload/etc/nsswitch.conf"
 install -m 755 "$build/simulator/dormix-sim" "$build/tests/unit/command_probe" \
   "$build/tests/unit/binary_input_probe" "$checker" "$payload/dormix/bin/"
-# Kernel modules for this guest's kernel: tests/armvm/modules.sh CACHE_DIR ARCH BUILD_DIR/modules.
+# Kernel modules for this guest's kernel: tests/armvm/modules.sh CACHE_DIR ARCH
+# BUILD_DIR/modules (6.1), or BUILD_DIR/modules-6.12 6.12.
 mkdir -p "$payload/dormix/modules"
-cp "$build"/modules/*.ko "$payload/dormix/modules/"
+cp "$modules"/*.ko "$payload/dormix/modules/"
 cp "$source_dir"/simulator/scenarios/*.scn "$payload/dormix/scenarios/"
 for script in "$here"/checks/*.sh; do
   if [[ -f $script ]]; then install -m 644 "$script" "$payload/dormix/checks/"; fi
@@ -67,6 +77,7 @@ board=$(dirname "$checker")/../../board
 mkdir -p "$payload/dormix/board"
 install -m 755 "$board/dormix-lpm" "$board/dormix-status" "$payload/dormix/board/"
 programs=(tests/unit/dormix_unit_tests tests/tools/dormix_check_tests simulator/dormix_sim_tests)
+[[ ${ARMVM_UNIT_TESTS:-1} != 0 ]] || programs=()
 for program in "${programs[@]}"; do
   install -m 755 "$build/$program" "$payload/dormix/tests/"
 done
@@ -115,7 +126,7 @@ kill -- "-$watcher" 2>/dev/null || true
 say "guest ran $((SECONDS - boot_started)) s"
 
 tr -d '\r' <"$log" >"$work/console"
-ARMVM_NAME=$arch-vm "$here/judge.sh" "$work/console" "${programs[*]##*/}" "${@%%=*}" ||
+ARMVM_NAME=$guest "$here/judge.sh" "$work/console" "${programs[*]##*/}" "${@%%=*}" ||
   outcome=${outcome:-"the guest's results do not pass"}
 if [[ -n $outcome ]]; then
   # CI keeps only what is printed: the console's end shows a kernel that
