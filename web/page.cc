@@ -113,19 +113,23 @@ void put_notices(const page_state& state, FILE* out) {
   if (state.restarted) {
     fputs("<p>", out);
     // No pid is no daemon: one switched off, or not started yet.
-    char before[32] = "was not running";
-    char after[32] = "is not running now";
-    if (state.pid_before > 0) {
-      snprintf(before, sizeof before, "ran as pid %d", static_cast<int>(state.pid_before));
-    }
-    if (state.pid_after > 0) {
-      snprintf(after, sizeof after, "now runs as pid %d", static_cast<int>(state.pid_after));
-    }
+    const int before = static_cast<int>(state.pid_before);
+    const int after = static_cast<int>(state.pid_after);
     if (state.restart_status == 0) {
-      put_textf(out, "%s restart: done; the daemon %s and %s.", INIT_SCRIPT_PATH, before, after);
+      put_textf(out, "%s restart: done; the daemon ", INIT_SCRIPT_PATH);
+      if (before > 0) {
+        put_textf(out, "ran as pid %d and ", before);
+      } else {
+        fputs("was not running and ", out);
+      }
     } else {
-      put_textf(out, "%s restart failed (status %d); the daemon %s.", INIT_SCRIPT_PATH,
-                state.restart_status, after);
+      put_textf(out, "%s restart failed (status %d); the daemon ", INIT_SCRIPT_PATH,
+                state.restart_status);
+    }
+    if (after > 0) {
+      put_textf(out, "now runs as pid %d.", after);
+    } else {
+      fputs("is not running now.", out);
     }
     fputs("</p>", out);
     if (state.restart_output[0] != '\0') {
