@@ -57,7 +57,7 @@ sed -i 's/^MOD_DORMIX_ENABLED=.*/MOD_DORMIX_ENABLED=1/' "$settings"
 [[ ! -e $root/var/run ]] || fail "the root has a /var/run before the first start"
 
 # The clock: this host's kernel decides whether the start waits.
-if chroot "$root" /opt/dormix/sbin/dormix-check --wait-for-clock 0 >/dev/null 2>&1; then
+if chroot "$root" /opt/dormix/sbin/dormix-wait-clock 0 >/dev/null 2>&1; then
   echo "clock: this host's clock is synchronised; the start does not wait"
   synchronised=1
 else
@@ -67,7 +67,7 @@ else
   echo CLOCK_WAIT=60 >"$root/etc/default/dormix"
   expect start 0
   waiting=$(pid_file_pid)
-  [[ $(process_name "$waiting") == dormix-check ]] || fail "pid file names ${waiting:-nothing}, not the waiting checker"
+  [[ $(process_name "$waiting") == dormix-wait-clo ]] || fail "pid file names ${waiting:-nothing}, not the waiting checker"
   expect status 0
   grep -q 'waiting up to 60 s for a synchronised clock' "$scratch/out" || fail "status while waiting"
   expect stop 0
@@ -90,7 +90,7 @@ grep -q 'dormix_gpio could not be loaded (input0=gpiochip0:3 input1=gpiochip0:4:
   "$scratch/out" || fail "the start did not load the GPIO driver with the lines: $(cat "$scratch/out")"
 rm "$root/opt/dormix/etc/gpio"
 if ((synchronised == 0)); then
-  grep -q "dormix-check\[$pid\]: the clock is not synchronised after 1 s: going on with the clock as it is; starting /opt/dormix/sbin/dormix" "$syslog" ||
+  grep -q "dormix-wait-clock\[$pid\]: the clock is not synchronised after 1 s: going on with the clock as it is; starting /opt/dormix/sbin/dormix" "$syslog" ||
     fail "no log line from the checker $pid: $(cat "$syslog")"
 fi
 expect status 0

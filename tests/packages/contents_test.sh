@@ -38,6 +38,13 @@ fi
 for page in man8/dormix.8 man8/dormix-check.8 man8/dormix-web.8 man5/dormix-settings.5; do
   [[ -f $scratch/root/usr/share/man/$page.gz ]] || fail "no compressed $page"
 done
+# The init scripts' helpers: the checker under names of their own, with its page.
+for link in sbin/dormix-enabled:dormix-check man/man8/dormix-enabled.8.gz:dormix-check.8.gz \
+  sbin/dormix-wait-clock:dormix-check man/man8/dormix-wait-clock.8.gz:dormix-check.8.gz; do
+  path=$scratch/root/usr/share/${link%%:*}
+  [[ $link == sbin/* ]] && path=$scratch/root/usr/${link%%:*}
+  [[ $(readlink "$path") == "${link#*:}" && -f $path ]] || fail "${link%%:*} is not a link to ${link#*:}"
+done
 [[ -z $(find "$scratch/root/usr/share/man" -type f ! -name '*.gz') ]] || fail "uncompressed man pages"
 copyright=$scratch/root/usr/share/doc/dormix/copyright
 grep -q '^Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/' "$copyright" &&

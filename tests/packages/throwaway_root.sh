@@ -144,12 +144,14 @@ expect_running() {
   echo "$pid"
 }
 
-# Pids of live dormix-check processes (waiting for the clock).
+# Pids of live checkers waiting for the clock: started as dormix-wait-clock,
+# whose process name the kernel cuts to 15 bytes, or, by the previous
+# release's scripts, as dormix-check.
 checker_pids() {
   local stat pid name state
   for stat in "$root"/proc/[0-9]*/stat; do
     read -r pid name state _ <"$stat" 2>/dev/null || continue
-    [[ $name == "(dormix-check)" && $state != Z ]] && echo "$pid"
+    [[ ($name == "(dormix-wait-clo)" || $name == "(dormix-check)") && $state != Z ]] && echo "$pid"
   done
 }
 

@@ -97,7 +97,7 @@ assert message["name"] == "dormix" and message["script"] == "/etc/init.d/dormix"
 assert list(message["instances"]) == ["instance1"], message
 instance = message["instances"]["instance1"]
 assert instance == {
-    "command": ["/opt/dormix/sbin/dormix-check", "--wait-for-clock", "120", "/opt/dormix/sbin/dormix"],
+    "command": ["/opt/dormix/sbin/dormix-wait-clock", "120", "/opt/dormix/sbin/dormix"],
     "respawn": ["3600", "5", "5"],
     "file": ["/opt/dormix/etc/settings", "/etc/TZ", "/etc/localtime", "/tmp/localtime"],
     "stderr": True}, instance
@@ -165,14 +165,14 @@ cp "$root/opt/dormix/init/procd/dormix" "$root/etc/init.d/dormix"
 # level, info (30) or warning (28); none when the clock was set at once.
 : >"$syslog"
 # shellcheck disable=SC2016 # expanded by the root's shell
-chroot "$root" /bin/sh -c '/opt/dormix/sbin/dormix-check --wait-for-clock 0 /bin/true 2>&1 |
-  logger -p daemon.err -t dormix-check; logger -t test end'
+chroot "$root" /bin/sh -c '/opt/dormix/sbin/dormix-wait-clock 0 /bin/true 2>&1 |
+  logger -p daemon.err -t dormix-wait-clock; logger -t test end'
 # The socket keeps the order: once the end is there, so is all before it.
 wait_for_log 'test: end' || fail "no end in the log"
-if [[ $(grep -c 'dormix-check' "$syslog") -gt 1 ]] || grep -q '^<27>' "$syslog"; then
+if [[ $(grep -c 'dormix-wait-clock' "$syslog") -gt 1 ]] || grep -q '^<27>' "$syslog"; then
   fail "the clock wait logged: $(cat "$syslog")"
 fi
-echo "the clock wait logged: $(grep dormix-check "$syslog")"
+echo "the clock wait logged: $(grep dormix-wait-clock "$syslog")"
 
 # The NTP hotplug handler, run as busybox ntpd's -S script and sourced by
 # hotplug-call with ACTION set: a stratum or a step marks this boot.

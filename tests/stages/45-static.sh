@@ -67,8 +67,10 @@ $(find kernel/dormix_gpio -type f 2>/dev/null | sed 's|^kernel/|opt/dormix/board
 opt/dormix/etc/settings.sample opt/dormix/init/procd/dormix opt/dormix/init/procd/dormix.keep
 opt/dormix/init/procd/dormix.ntp-hotplug opt/dormix/init/sysvinit/dormix
 opt/dormix/man/man5/dormix-settings.5 opt/dormix/man/man8/dormix-check.8
+opt/dormix/man/man8/dormix-enabled.8 opt/dormix/man/man8/dormix-wait-clock.8
 opt/dormix/man/man8/dormix-web.8 opt/dormix/man/man8/dormix.8
-opt/dormix/sbin/dormix opt/dormix/sbin/dormix-check opt/dormix/www/cgi-bin/dormix-web"
+opt/dormix/sbin/dormix opt/dormix/sbin/dormix-check opt/dormix/sbin/dormix-enabled
+opt/dormix/sbin/dormix-wait-clock opt/dormix/www/cgi-bin/dormix-web"
 for target in "${targets[@]}"; do
   name=dormix-$version-$target
   listed=$(tar -tzf "$release/$name.tar.gz" | grep -v '/$' | sort | paste -sd' ' -)
@@ -87,9 +89,9 @@ for target in "${targets[@]}"; do
     fi
   done
   for script in procd sysvinit; do
-    paths=$(grep -oE '^[A-Z]+=/[^ ]*' "$unpacked/opt/dormix/init/$script/dormix" | paste -sd' ' -)
+    paths=$(grep -oE '^[A-Z_]+=/[^ ]*' "$unpacked/opt/dormix/init/$script/dormix" | paste -sd' ' -)
     case $paths in
-    *=/opt/dormix/sbin/dormix*=/opt/dormix/sbin/dormix-check*=/opt/dormix/etc/settings*) ;;
+    *=/opt/dormix/sbin/dormix*=/opt/dormix/sbin/dormix-check*=/opt/dormix/sbin/dormix-enabled*=/opt/dormix/sbin/dormix-wait-clock*=/opt/dormix/etc/settings*) ;;
     *)
       echo "release: $name: the $script script names $paths" >&2
       exit 1

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # dormix-check as operators run it: exit statuses, the sample file, a bad
 # file against its recorded report, JSON, and files of any content.
-# Usage: check_cli_test.sh CHECKER SOURCE_DIR
+# Usage: check_cli_test.sh CHECKER SOURCE_DIR ENABLED WAIT_CLOCK (the last
+# two: the checker as dormix-enabled and as dormix-wait-clock)
 set -uo pipefail
 
 # A machine without these reports the test skipped, with the reason.
@@ -16,14 +17,20 @@ scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 source "$(dirname "$0")/../lib.sh"
 
-# expect_status STATUS ARGS...: runs the checker, keeps stdout and stderr.
-expect_status() {
-  local expected=$1
-  shift
-  "$checker" "$@" >"$scratch/out" 2>"$scratch/err"
+enabled=$3
+wait_clock=$4
+
+# run_expecting STATUS PROGRAM ARGS...: runs it, keeps stdout and stderr.
+run_expecting() {
+  local expected=$1 program=$2
+  shift 2
+  "$program" "$@" >"$scratch/out" 2>"$scratch/err"
   local status=$?
-  [[ $status -eq $expected ]] || fail "dormix-check $* exited $status, not $expected: $(cat "$scratch/err")"
+  [[ $status -eq $expected ]] ||
+    fail "${program##*/} $* exited $status, not $expected: $(cat "$scratch/err")"
 }
+# expect_status STATUS ARGS...: the same for dormix-check.
+expect_status() { run_expecting "$1" "$checker" "${@:2}"; }
 
 # The sample is clean wherever it is checked, and sets every key.
 [[ -f /usr/share/zoneinfo/Europe/Berlin ]] || { echo "SKIPPED: tzdata is not installed"; exit 77; }
@@ -128,7 +135,8 @@ grep -q 'does not exist\|clock shows' "$scratch/err" || fail "skipped --at time:
 expect_status 0 --help
 grep -q '^usage: dormix-check' "$scratch/out" || fail "--help prints no usage"
 
-# --enabled: the module switch by the daemon's reading; 0 on, 1 off.
+# dormix-enabled: the module switch by the daemon's reading; 0 on, 1 off.
+# The previous release's "dormix-check --enabled" answers the same.
 switch_cases=(
   "0|MOD_DORMIX_ENABLED=1"
   "0|mod_dormix_enabled=\"2\""
@@ -143,27 +151,52 @@ switch_cases=(
 )
 for case in "${switch_cases[@]}"; do
   printf '%b\n' "${case#*|}" >"$scratch/switch"
+  run_expecting "${case%%|*}" "$enabled" "$scratch/switch"
   expect_status "${case%%|*}" --enabled "$scratch/switch"
 done
-expect_status 1 --enabled "$scratch/no-such-file"
-grep -q '^switched off: cannot open' "$scratch/out" || fail "--enabled without a file: $(cat "$scratch/out")"
-expect_status 2 --enabled "$sample" "$sample"
-# --wait-for-clock: whole seconds; 0 answers at once with the kernel's state.
-for arguments in "" "x" "-1" "86401" "1s"; do
-  # shellcheck disable=SC2086 # word lists
-  expect_status 2 --wait-for-clock $arguments
+run_expecting 1 "$enabled" "$scratch/no-such-file"
+grep -q '^switched off: cannot open' "$scratch/out" || fail "dormix-enabled without a file: $(cat "$scratch/out")"
+# Wrong usage, under each name: status 2, the name's own message and usage.
+# dormix-wait-clock: whole seconds.
+usage_cases=(
+  "enabled|$sample $sample|dormix-enabled: takes at most one file|usage: dormix-enabled [FILE]"
+  "checker|--enabled $sample $sample|dormix-check: --enabled takes at most one file|usage: dormix-check --enabled [FILE]"
+  "wait_clock||dormix-wait-clock: needs a number of seconds|usage: dormix-wait-clock SECONDS"
+  "checker|--wait-for-clock|dormix-check: --wait-for-clock needs a number of seconds|usage: dormix-check --wait-for-clock SECONDS"
+)
+for seconds in x -1 86401 1s; do
+  usage_cases+=("wait_clock|$seconds|dormix-wait-clock: takes whole seconds from 0 to 86400|usage: dormix-wait-clock SECONDS"
+    "checker|--wait-for-clock $seconds|dormix-check: --wait-for-clock takes whole seconds from 0 to 86400|usage: dormix-check --wait-for-clock SECONDS")
 done
-"$checker" --wait-for-clock 0 >/dev/null 2>"$scratch/err"
-status=$?
-if [[ $status -gt 1 ]] || ! grep -q 'the clock is' "$scratch/err"; then
-  fail "--wait-for-clock 0: status $status, $(cat "$scratch/err")"
-fi
-# With a program to run, an init system's process: the verdict goes to the
-# system log alone, at its own level, for procd's "stderr 1" would log it
-# again as an error.
-"$checker" --wait-for-clock 0 /bin/true >/dev/null 2>"$scratch/err" ||
-  fail "--wait-for-clock 0 /bin/true: status $?"
-[[ ! -s $scratch/err ]] || fail "--wait-for-clock with a program wrote to stderr: $(cat "$scratch/err")"
+for case in "${usage_cases[@]}"; do
+  IFS='|' read -r program arguments message usage <<<"$case"
+  # shellcheck disable=SC2086 # word lists
+  run_expecting 2 "${!program}" $arguments
+  [[ $(sed -n 1p "$scratch/err") == "$message" && $(sed -n 2p "$scratch/err") == "$usage"* ]] ||
+    fail "$program $arguments: $(cat "$scratch/err")"
+done
+# 0 answers at once with the kernel's state, on stderr after the name.
+for case in "dormix-wait-clock|$wait_clock" "dormix-check|$checker --wait-for-clock"; do
+  name=${case%%|*}
+  command=${case#*|}
+  # shellcheck disable=SC2086 # the program and its option
+  $command 0 >/dev/null 2>"$scratch/err"
+  status=$?
+  if [[ $status -gt 1 ]] || ! grep -q "^$name: the clock is" "$scratch/err"; then
+    fail "$name 0: status $status, $(cat "$scratch/err")"
+  fi
+  # With a program to run, an init system's process: the verdict goes to the
+  # system log alone, at its own level, for procd's "stderr 1" would log it
+  # again as an error.
+  # shellcheck disable=SC2086 # the program and its option
+  $command 0 /bin/true >/dev/null 2>"$scratch/err" || fail "$name 0 /bin/true: status $?"
+  [[ ! -s $scratch/err ]] || fail "$name with a program wrote to stderr: $(cat "$scratch/err")"
+  # shellcheck disable=SC2086 # the program and its option
+  $command 0 "$scratch/no-such-program" >/dev/null 2>"$scratch/err"
+  status=$?
+  [[ $status -eq 2 ]] && grep -q "^$name: cannot run $scratch/no-such-program" "$scratch/err" ||
+    fail "$name 0 with a missing program: status $status, $(cat "$scratch/err")"
+done
 
 # --now: a settings file that others can change is a warning, with the reason.
 mkdir -m 0777 "$scratch/open"

@@ -43,6 +43,12 @@ for entry in "${expected[@]}"; do
     fail "$path has mode $(stat -c %a "$stage/$path"), not $mode"
   fi
 done
+# The init scripts' helpers: links to the checker, and to its page.
+for link in usr/sbin/dormix-enabled usr/sbin/dormix-wait-clock usr/share/man/man8/dormix-enabled.8 \
+  usr/share/man/man8/dormix-wait-clock.8; do
+  [[ $(readlink "$stage/$link") == dormix-check* && -f $stage/$link ]] ||
+    fail "$link is not a link to the checker or its page"
+done
 unexpected=$(cd "$stage" && find . -type f | sed 's|^\./||' | sort |
   grep -vxF -f <(printf '%s\n' "${expected[@]#* }"))
 [[ -z $unexpected ]] || fail "installed beyond the list: $unexpected"
@@ -59,14 +65,15 @@ grep -qx 'Restart=on-failure' "$unit" || fail "unit: no Restart=on-failure"
 grep -qx 'ExecStart=/usr/sbin/dormix' "$unit" || fail "unit: ExecStart is not /usr/sbin/dormix"
 grep -q '^ExecCondition=.*/usr/sbin/dormix-check --quiet /opt/dormix/etc/settings' "$unit" ||
   fail "unit: no ExecCondition checking the settings"
-grep -qx 'ExecCondition=/usr/sbin/dormix-check --enabled /opt/dormix/etc/settings' "$unit" ||
+grep -qx 'ExecCondition=/usr/sbin/dormix-enabled /opt/dormix/etc/settings' "$unit" ||
   fail "unit: no ExecCondition on the module switch"
 grep -qx 'After=time-sync.target' "$unit" && grep -qx 'Wants=time-sync.target' "$unit" ||
   fail "unit: not ordered after time-sync.target"
 init=$stage/etc/init.d/dormix
 grep -qx 'DAEMON=/usr/sbin/dormix' "$init" || fail "init script: DAEMON is not /usr/sbin/dormix"
-grep -q 'start-stop-daemon -S .*-x "$CHECK" --' "$init" &&
-  grep -q -- '--wait-for-clock "$CLOCK_WAIT" "$DAEMON"' "$init" ||
+grep -qx 'WAIT_CLOCK=/usr/sbin/dormix-wait-clock' "$init" &&
+  grep -q 'start-stop-daemon -S .*-x "$WAIT_CLOCK" --' "$init" &&
+  grep -q -- '"$CLOCK_WAIT" "$DAEMON"' "$init" ||
   fail "init script does not start the daemon through the clock wait"
 grep -q '@[A-Z]*@' "$unit" "$init" && fail "placeholders left in the init files"
 for script in "$init" "$source_dir"/packaging/dormix.init.*.in "$source_dir"/debian/dormix.post*; do

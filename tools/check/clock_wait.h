@@ -4,6 +4,8 @@
 
 #include <stdint.h>
 
+#include "tools/check/exit_status.h"
+
 /// Touched by the NTP hotplug handler that the archives ship
 /// (/etc/hotplug.d/ntp/25-dormix) when the NTP client steps the clock or
 /// reaches a stratum; it holds the boot id of the boot it was written in.
@@ -61,7 +63,7 @@ void clock_wait_verdict(clock_wait_end end, uint32_t bound_seconds, int64_t wait
 clock_edge clock_edge_open();
 void clock_edge_close(const clock_edge& edge);
 
-/// dormix-check --wait-for-clock SECONDS [PROGRAM [ARGUMENT...]]: waits until
-/// the clock is set or SECONDS have passed, then runs PROGRAM in its place, or
-/// exits 0 (set) or 1 (not).
-int run_clock_wait(int argc, char** argv);
+/// dormix-wait-clock SECONDS [PROGRAM [ARGUMENT...]] (the arguments after
+/// the command): waits until the clock is set or SECONDS have passed, then
+/// runs PROGRAM in its place, or exits 0 (set) or 1 (not).
+int run_clock_wait(const command_name& name, int count, char** arguments);

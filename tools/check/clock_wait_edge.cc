@@ -24,7 +24,7 @@ constexpr const char* BOOT_ID_PATH = "/proc/sys/kernel/random/boot_id";
 constexpr time_t STEP_TIMER_AHEAD_SECONDS = 400L * SECONDS_PER_DAY;
 
 constexpr const char* WAIT_USAGE =
-    "usage: dormix-check --wait-for-clock SECONDS [PROGRAM [ARGUMENT...]]\n"
+    "SECONDS [PROGRAM [ARGUMENT...]]\n"
     "Waits up to SECONDS for the clock to be set (an NTP hotplug event, the\n"
     "kernel's synchronised state, or a step of the clock), then runs PROGRAM\n"
     "in its own place, or exits 0 (set) or 1 (not).\n";
@@ -103,16 +103,17 @@ int arm_step_timer() {
 // One line: on stderr when no program follows; in the system log alone when
 // one does, for then an init system started this process, and procd's
 // "stderr 1" would log the same line again, as an error.
-void report_wait(clock_wait_end end, uint32_t bound, int64_t waited_ms, const char* program) {
+void report_wait(const char* ident, clock_wait_end end, uint32_t bound, int64_t waited_ms,
+                 const char* program) {
   char line[160];
   clock_wait_verdict(end, bound, waited_ms, line, sizeof line);
   if (program == nullptr) {
-    fprintf(stderr, "dormix-check: %s\n", line);
+    fprintf(stderr, "%s: %s\n", ident, line);
     return;
   }
   const bool set = end != clock_wait_end::bound_reached;
   if (set && waited_ms == 0) return;
-  openlog("dormix-check", LOG_PID, LOG_DAEMON);
+  openlog(ident, LOG_PID, LOG_DAEMON);
   syslog(set ? LOG_INFO : LOG_WARNING, "%s; starting %s", line, program);
   closelog();
 }
@@ -131,24 +132,25 @@ void clock_edge_close(const clock_edge& edge) {
   watch.timer = -1;
 }
 
-int run_clock_wait(int argc, char** argv) {
-  if (argc < 3) return usage_error(WAIT_USAGE, "%s", "--wait-for-clock needs a number of seconds");
+int run_clock_wait(const command_name& name, int count, char** arguments) {
+  if (count < 1) return usage_error(name, WAIT_USAGE, "%sneeds a number of seconds", name.mode);
   uint32_t seconds = 0;
-  const char* end = settings_scan_uint(argv[2], &seconds);
-  if (argv[2][0] < '0' || argv[2][0] > '9' || end == nullptr || *end != '\0' ||
+  const char* end = settings_scan_uint(arguments[0], &seconds);
+  if (arguments[0][0] < '0' || arguments[0][0] > '9' || end == nullptr || *end != '\0' ||
       seconds > LONGEST_WAIT_SECONDS) {
-    return usage_error(WAIT_USAGE, "%s", "--wait-for-clock takes whole seconds from 0 to 86400");
+    return usage_error(name, WAIT_USAGE, "%stakes whole seconds from 0 to 86400", name.mode);
   }
-  char** program = argc > 3 ? argv + 3 : nullptr;
+  char** program = count > 1 ? arguments + 1 : nullptr;
   const clock_edge edge = clock_edge_open();
   int64_t waited_ms = 0;
   const clock_wait_end wait_end = clock_wait_run(edge, seconds, &waited_ms);
   clock_edge_close(edge);
-  report_wait(wait_end, seconds, waited_ms, program == nullptr ? nullptr : program[0]);
+  report_wait(name.program, wait_end, seconds, waited_ms,
+              program == nullptr ? nullptr : program[0]);
   const int status = wait_end == clock_wait_end::bound_reached ? EXIT_NO : EXIT_YES;
   if (program == nullptr) return status;
   fflush(stderr);
   execv(program[0], program);
-  fprintf(stderr, "dormix-check: cannot run %s: %s\n", program[0], strerror(errno));
+  fprintf(stderr, "%s: cannot run %s: %s\n", name.program, program[0], strerror(errno));
   return EXIT_UNUSABLE;
 }

@@ -9,7 +9,7 @@
 namespace {
 
 constexpr const char* ENABLED_USAGE =
-    "usage: dormix-check --enabled [FILE]\n"
+    "[FILE]\n"
     "Exit status 0 when MOD_DORMIX_ENABLED in FILE (default %s) reads\n"
     "non-zero, 1 when it reads 0 or the file is missing, 2 on wrong usage.\n";
 
@@ -17,9 +17,9 @@ constexpr const char* ENABLED_USAGE =
 
 uint32_t module_switch_value(FILE* file) { return settings_get_uint(file, MODULE_SWITCH_KEY); }
 
-int run_enabled_check(int argc, char** argv) {
-  if (argc > 3) return usage_error(ENABLED_USAGE, "%s", "--enabled takes at most one file");
-  const char* path = argc == 3 ? argv[2] : SETTINGS_PATH;
+int run_enabled_check(const command_name& name, int count, char** arguments) {
+  if (count > 1) return usage_error(name, ENABLED_USAGE, "%stakes at most one file", name.mode);
+  const char* path = count == 1 ? arguments[0] : SETTINGS_PATH;
   FILE* file = fopen(path, "r");
   const int open_error = errno;
   const uint32_t value = module_switch_value(file);

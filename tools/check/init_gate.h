@@ -5,6 +5,8 @@
 #include <stdint.h>
 #include <stdio.h>
 
+#include "tools/check/exit_status.h"
+
 inline constexpr const char* MODULE_SWITCH_KEY = "MOD_DORMIX_ENABLED";
 
 /// The module switch as the daemon's settings code reads it: the first line
@@ -12,6 +14,7 @@ inline constexpr const char* MODULE_SWITCH_KEY = "MOD_DORMIX_ENABLED";
 /// or unreadable) or a missing key reads as 0, off.
 uint32_t module_switch_value(FILE* file);
 
-/// dormix-check --enabled [FILE]: exit status 0 when the switch is on, 1 when
-/// off, 2 on wrong usage; one line on stdout saying which and why.
-int run_enabled_check(int argc, char** argv);
+/// dormix-enabled [FILE] (the arguments after the command): exit status 0
+/// when the switch is on, 1 when off, 2 on wrong usage; one line on stdout
+/// saying which and why.
+int run_enabled_check(const command_name& name, int count, char** arguments);

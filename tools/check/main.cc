@@ -20,12 +20,10 @@
 
 namespace {
 
+// After "usage: dormix-check ".
 constexpr const char* USAGE =
-    "usage: dormix-check [--at \"YYYY-MM-DD HH:MM:SS\"] [--inputs LIST] [--json] [--quiet] "
-    "[FILE]\n"
+    "[--at \"YYYY-MM-DD HH:MM:SS\"] [--inputs LIST] [--json] [--quiet] [FILE]\n"
     "       dormix-check --now|--watch [FILE]\n"
-    "       dormix-check --enabled [FILE]\n"
-    "       dormix-check --wait-for-clock SECONDS [PROGRAM [ARGUMENT...]]\n"
     "Shows what dormix will do with the settings FILE (default %s) and warns\n"
     "about lines that the daemon reads differently from how they look.\n"
     "  --at TIME      evaluate at this local time instead of now\n"
@@ -37,12 +35,17 @@ constexpr const char* USAGE =
     "                 who besides root can change the files the daemon trusts\n"
     "  --watch        --now, then look again every 250 ms and print what changes,\n"
     "                 until interrupted (Ctrl-C ends it with status 0)\n"
-    "  --enabled      for init scripts: exit 0 when MOD_DORMIX_ENABLED reads\n"
-    "                 non-zero as the daemon reads it, 1 when it reads 0\n"
-    "  --wait-for-clock SECONDS  for init scripts: wait up to SECONDS for the\n"
-    "                 clock to be set (NTP hotplug event, kernel synchronised,\n"
-    "                 or a step), then run PROGRAM (or exit 0 when set, 1 when not)\n"
-    "Exit status: 0 no warnings, 1 warnings, 2 unusable file or wrong usage.\n";
+    "Exit status: 0 no warnings, 1 warnings, 2 unusable file or wrong usage.\n"
+    "For init scripts: dormix-enabled [FILE] and dormix-wait-clock SECONDS\n"
+    "[PROGRAM...] (deprecated: dormix-check --enabled, --wait-for-clock).\n";
+
+constexpr command_name CHECK{"dormix-check", ""};
+// The init scripts' helpers: the same program under names of their own, and
+// the options by which the previous release's installed scripts call them.
+constexpr command_name ENABLED{"dormix-enabled", ""};
+constexpr command_name ENABLED_OPTION{"dormix-check", "--enabled "};
+constexpr command_name WAIT_CLOCK{"dormix-wait-clock", ""};
+constexpr command_name WAIT_CLOCK_OPTION{"dormix-check", "--wait-for-clock "};
 
 struct options {
   check_request request;
@@ -87,7 +90,7 @@ int parse_options(int argc, char** argv, options* parsed) {
     const char* argument = argv[i];
     if (only_files || argument[0] != '-' || strcmp(argument, "-") == 0) {
       if (parsed->request.path != nullptr)
-        return usage_error(USAGE, "more than one file: %s", argument);
+        return usage_error(CHECK, USAGE, "more than one file: %s", argument);
       parsed->request.path = argument;
     } else if (strcmp(argument, "--") == 0) {
       only_files = true;
@@ -103,28 +106,29 @@ int parse_options(int argc, char** argv, options* parsed) {
       parsed->help = true;
     } else if (is_option(argument, "--at")) {
       at_text = option_value(argument, "--at", &i, argc, argv);
-      if (at_text == nullptr) return usage_error(USAGE, "%s needs a time", "--at");
+      if (at_text == nullptr) return usage_error(CHECK, USAGE, "%s needs a time", "--at");
     } else if (is_option(argument, "--inputs")) {
       const char* list = option_value(argument, "--inputs", &i, argc, argv);
-      if (list == nullptr) return usage_error(USAGE, "%s needs a list", "--inputs");
+      if (list == nullptr) return usage_error(CHECK, USAGE, "%s needs a list", "--inputs");
       parsed->inputs_given = true;
       if (!parse_inputs(list, &parsed->request.inputs)) {
-        return usage_error(USAGE, "--inputs takes 0,1 or 0 or 1 or none, not \"%s\"", list);
+        return usage_error(CHECK, USAGE, "--inputs takes 0,1 or 0 or 1 or none, not \"%s\"", list);
       }
     } else {
-      return usage_error(USAGE, "unknown option %s", argument);
+      return usage_error(CHECK, USAGE, "unknown option %s", argument);
     }
   }
   parsed->now = parsed->now || parsed->watch;
   // The router's present: its clock, its status tool, its inputs.
   if (parsed->now && (at_text != nullptr || parsed->inputs_given || parsed->json)) {
-    return usage_error(USAGE, "%s looks at this router now: no --at, --inputs or --json", "--now");
+    return usage_error(CHECK, USAGE, "%s looks at this router now: no --at, --inputs or --json",
+                       "--now");
   }
   if (parsed->request.path == nullptr) parsed->request.path = SETTINGS_PATH;
   parsed->request.at = time(nullptr);
   if (at_text != nullptr && !parse_local_moment(at_text, &parsed->request.at)) {
     return usage_error(
-        USAGE,
+        CHECK, USAGE,
         "--at takes a local time as \"YYYY-MM-DD HH:MM:SS\" that the clock shows, not \"%s\"",
         at_text);
   }
@@ -147,12 +151,27 @@ FILE* open_settings(const char* path) {
   return file;
 }
 
+// The name this program was run by, without its directory.
+const char* base_name(const char* path) {
+  const char* slash = strrchr(path, '/');
+  return slash == nullptr ? path : slash + 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  // The init scripts' questions: each a mode of its own, given first.
-  if (argc > 1 && strcmp(argv[1], "--enabled") == 0) return run_enabled_check(argc, argv);
-  if (argc > 1 && strcmp(argv[1], "--wait-for-clock") == 0) return run_clock_wait(argc, argv);
+  // The init scripts' questions: each a command of its own.
+  const char* called = argc > 0 ? base_name(argv[0]) : "";
+  if (strcmp(called, ENABLED.program) == 0) return run_enabled_check(ENABLED, argc - 1, argv + 1);
+  if (strcmp(called, WAIT_CLOCK.program) == 0) {
+    return run_clock_wait(WAIT_CLOCK, argc - 1, argv + 1);
+  }
+  if (argc > 1 && strcmp(argv[1], "--enabled") == 0) {
+    return run_enabled_check(ENABLED_OPTION, argc - 2, argv + 2);
+  }
+  if (argc > 1 && strcmp(argv[1], "--wait-for-clock") == 0) {
+    return run_clock_wait(WAIT_CLOCK_OPTION, argc - 2, argv + 2);
+  }
   options parsed{};
   // Before any local time is read, --at included: the daemon's zone. An
   // operator's shell may hold more variables than the daemon's supervisor.
@@ -161,6 +180,7 @@ int main(int argc, char** argv) {
   const int parse_status = parse_options(argc, argv, &parsed);
   if (parse_status != EXIT_YES) return parse_status;
   if (parsed.help) {
+    printf("usage: %s ", CHECK.program);
     printf(USAGE, SETTINGS_PATH);
     return EXIT_YES;
   }
