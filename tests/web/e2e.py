@@ -131,6 +131,9 @@ def set_up():
     overlay("/usr", {
         "/usr/sbin/dormix": (read(f"{BUILD}/dormix"), 0o755),
         "/usr/sbin/dormix-check": (read(f"{BUILD}/tools/check/dormix-check"), 0o755),
+        # The init-script helpers: the checker under their names.
+        "/usr/sbin/dormix-enabled": (read(f"{BUILD}/tools/check/dormix-check"), 0o755),
+        "/usr/sbin/dormix-wait-clock": (read(f"{BUILD}/tools/check/dormix-check"), 0o755),
         "/usr/sbin/lpm": (lpm, 0o755),
         "/usr/bin/status": (status, 0o755),
     })
