@@ -25,11 +25,9 @@ flock 9
 apt_options=(-o "Dir::Etc::SourceList=$cache/apt/sources.list" -o Dir::Etc::SourceParts=/nonexistent
   -o "Dir::State::Lists=$cache/apt/lists" -q=2)
 # The same mirror as the host's own packages, for sources.
-mirror=$(sed -n 's/^URIs: //p' /etc/apt/sources.list.d/debian.sources 2>/dev/null | head -n1)
-[[ -n $mirror ]] || mirror=$(awk '$1 == "deb" { print $2; exit }' /etc/apt/sources.list 2>/dev/null)
-[[ -n $mirror ]] || { echo "busybox_ntpd: no Debian mirror in the apt configuration" >&2; exit 1; }
-echo "deb-src [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] $mirror bookworm main" \
-  >"$cache/apt/sources.list"
+entry=$(host_mirror) || exit 1
+read -r mirror key <<<"$entry"
+echo "deb-src [signed-by=$key] $mirror bookworm main" >"$cache/apt/sources.list"
 if [[ ! -f $cache/apt/updated ]]; then
   apt-get "${apt_options[@]}" update >&2
   touch "$cache/apt/updated"

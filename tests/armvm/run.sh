@@ -57,6 +57,8 @@ printf 'root:x:0:\nnogroup:x:65534:\n' >"$payload/etc/group"
 printf 'passwd: files\ngroup: files\n' >"$payload/etc/nsswitch.conf"
 install -m 755 "$build/simulator/dormix-sim" "$build/tests/unit/command_probe" \
   "$build/tests/unit/binary_input_probe" "$checker" "$payload/dormix/bin/"
+# The init scripts' clock wait: the checker under its second name.
+ln -s "$(basename "$checker")" "$payload/dormix/bin/dormix-wait-clock"
 # Kernel modules for this guest's kernel: tests/armvm/modules.sh CACHE_DIR ARCH
 # BUILD_DIR/modules (6.1), or BUILD_DIR/modules-6.12 6.12.
 mkdir -p "$payload/dormix/modules"
