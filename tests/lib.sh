@@ -101,13 +101,34 @@ unpack_packages() {
   done
 }
 
+# Prints the host's Debian mirror and the key that signs it, on one line:
+# those of the first deb822 stanza in /etc/apt/sources.list.d whose suites
+# include bookworm itself, else of a one-line "deb" entry for bookworm there
+# or in /etc/apt/sources.list (without a signed-by, Debian's keyring). The
+# scripts that need another suite, the sources or a new root take the
+# mirror from here, so that the tree names none. Fails when there is none.
+# Usage: entry=$(host_mirror) && read -r mirror key <<<"$entry"
+host_mirror() {
+  local entry mirror key
+  entry=$(awk -v RS= '/\nSuites:[^\n]*bookworm( |\n|$)/ { print; exit }' \
+    /etc/apt/sources.list.d/*.sources 2>/dev/null)
+  mirror=$(sed -n 's/^URIs: *\([^ ]*\).*/\1/p' <<<"$entry")
+  key=$(sed -n 's/^Signed-By: *//p' <<<"$entry")
+  if [[ -z $mirror ]]; then
+    entry=$(cat /etc/apt/sources.list.d/*.list /etc/apt/sources.list 2>/dev/null |
+      grep -m1 '^deb \(\[[^]]*\] \)\{0,1\}[^ ]* bookworm ')
+    mirror=$(sed -n 's/^deb \(\[[^]]*\] \)\{0,1\}\([^ ]*\) .*/\2/p' <<<"$entry")
+    key=$(sed -n 's/^deb \[[^]]*signed-by=\([^] ]*\).*/\1/p' <<<"$entry")
+  fi
+  [[ -n $mirror ]] || { echo "no Debian bookworm entry in the host's apt sources" >&2; return 1; }
+  echo "$mirror ${key:-/usr/share/keyrings/debian-archive-keyring.gpg}"
+}
+
 # Runs apt-get or apt-cache on Debian 12's backports suite (bookworm-backports,
 # e.g. its 6.12 kernels) through a private source list, lists and caches in
 # DORMIX_BACKPORTS_APT (default /var/cache/dormix-backports-apt), for the
 # host's architecture and armhf, arm64 and amd64, whatever dpkg's foreign
-# architectures are. The mirror and its
-# key are those of the host's bookworm entry in /etc/apt/sources.list.d;
-# nothing of the host's apt configuration or state changes. The lists are
+# architectures are. The mirror and its key are host_mirror's; nothing of the host's apt configuration or state changes. The lists are
 # fetched on first use and again when older than 6 hours (the older ones
 # serve if that fails).
 # Usage: backports_apt apt-get|apt-cache ARGUMENT...
@@ -125,14 +146,9 @@ backports_apt() {
     flock 9
     [[ -n $(find "$dir/lists/updated" -mmin -360 2>/dev/null) ]] && exit 0
     local entry mirror key
-    # The first deb822 stanza whose suites include bookworm itself.
-    entry=$(awk -v RS= '/\nSuites:[^\n]*bookworm( |\n|$)/ { print; exit }' \
-      /etc/apt/sources.list.d/*.sources 2>/dev/null)
-    mirror=$(sed -n 's/^URIs: *\([^ ]*\).*/\1/p' <<<"$entry")
-    key=$(sed -n 's/^Signed-By: *//p' <<<"$entry")
-    [[ -n $mirror ]] || { echo "backports_apt: no bookworm entry in /etc/apt/sources.list.d" >&2; exit 1; }
-    echo "deb [signed-by=${key:-/usr/share/keyrings/debian-archive-keyring.gpg}] $mirror bookworm-backports main" \
-      >"$dir/sources.list"
+    entry=$(host_mirror) || exit 1
+    read -r mirror key <<<"$entry"
+    echo "deb [signed-by=$key] $mirror bookworm-backports main" >"$dir/sources.list"
     if apt-get "${options[@]}" -q=2 update >&2; then
       touch "$dir/lists/updated"
     else

@@ -15,9 +15,10 @@ cache=${DORMIX_DEBIAN_ROOT_CACHE:-/var/cache/dormix-debian-roots}
 mkdir -p "$cache"
 
 # The host's own mirror.
-mirror=$(sed -n 's/^URIs: //p' /etc/apt/sources.list.d/debian.sources 2>/dev/null | head -n1)
-[[ -n $mirror ]] || mirror=$(awk '$1 == "deb" { print $2; exit }' /etc/apt/sources.list 2>/dev/null)
-[[ -n $mirror ]] || { echo "debian_root: no mirror in the host's apt sources" >&2; exit 1; }
+# shellcheck source=tests/lib.sh
+source "$(dirname "$0")/../lib.sh"
+entry=$(host_mirror) || exit 1
+read -r mirror _ <<<"$entry"
 
 # Keyed by the suite's release date; offline, the newest root made before.
 release=$cache/$suite.InRelease
