@@ -217,7 +217,10 @@ if [ -f "$modules/dormix_gpio.ko" ] && [ -f "$modules/dormix_testchip.ko" ]; the
     frozen=$(($(suspended_ms) - before))
     slept=$(($(last_sleep_ms) + frozen))
     [ "$(successes)" -eq $((success + 1)) ] || problem "suspend_stats/success $success -> $(successes)"
-    [ "$slept" -ge 3000 ] && [ "$slept" -le 7000 ] || problem "suspended $slept ms for a pulse after 5 s"
+    # The host pulses 5 s after it has read the entry off the console, and
+    # how much later depends on the host's load: the log names the wake's
+    # source, and it must come before the RTC alarm's 20 s.
+    [ "$slept" -ge 3000 ] && [ "$slept" -lt 20000 ] || problem "suspended $slept ms for a pulse after 5 s"
     logged=$(grep 'suspend (' /tmp/messages | tail -n 1)
     case $logged in *"woken by input 1 after"*) ;; *) problem "log: $logged" ;; esac
     [ -z "$(alarm)" ] || problem "alarm left at $(alarm)"
