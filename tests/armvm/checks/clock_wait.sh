@@ -31,6 +31,27 @@ timed_wait() {
   elapsed_ms=$(($(uptime_ms) - started))
 }
 
+# until_seen WHAT COMMAND...: polls COMMAND until it succeeds (60 s at most).
+until_seen() {
+  what=$1
+  shift
+  tries=600
+  until "$@"; do
+    tries=$((tries - 1))
+    [ "$tries" -gt 0 ] || { problem "$what: not seen in 60 s"; return 1; }
+    sleep 0.1
+  done
+}
+has_timerfd() {
+  for fd in "/proc/$1/fd"/*; do
+    [ "$(readlink "$fd")" = "anon_inode:[timerfd]" ] && return 0
+  done
+  return 1
+}
+# is_waiting PID: the checker has armed its step timer and sleeps in its
+# poll on it, which it enters only after its first look at the clock.
+is_waiting() { has_timerfd "$1" && grep -q '^State:.S' "/proc/$1/status"; }
+
 # Unsynchronised, a bound of 2 s: status 1 and the message, after 2 s or more.
 set_unsync 1
 timed_wait 2 /tmp/wait.out
@@ -51,7 +72,7 @@ grep -qx "pid $checker" /tmp/exec.out || problem "program after the bound: $(cat
 # Synchronised during the wait: it returns with status 0 before its bound.
 "$check" 60 >/tmp/late.out 2>&1 &
 waiting=$!
-sleep 2
+until_seen "the checker's wait" is_waiting "$waiting"
 set_unsync 0
 started=$(uptime_ms)
 wait "$waiting"
@@ -71,7 +92,7 @@ grep -q 'the clock is synchronised' /tmp/synced.out || problem "synchronised: $(
 set_unsync 1
 "$check" 60 /bin/touch /tmp/ran >/dev/null 2>&1 &
 waiting=$!
-sleep 1
+until_seen "the checker's wait before the stop" is_waiting "$waiting"
 kill -TERM "$waiting"
 wait "$waiting"
 status=$?
@@ -85,7 +106,10 @@ figures="$figures synced during the wait: status 0 after $late_ms ms; synced: st
 
 # The NTP clients. The guest's loopback carries the only packets. The
 # board check's syslogd writes /tmp/messages; without it, one of our own.
-pidof syslogd >/dev/null || { syslogd -n -O /tmp/messages & sleep 0.5; }
+pidof syslogd >/dev/null || {
+  syslogd -n -O /tmp/messages &
+  until_seen "syslogd's socket" test -S /dev/log
+}
 ifconfig lo 127.0.0.1 up || problem "cannot bring up the loopback"
 clock_started_s=$(date +%s)
 clock_started_ms=$(/dormix/checks/clock_status now)
@@ -100,23 +124,6 @@ printf '%s\n' '#!/bin/sh' '[ "$1" = stratum ] || exit 0' \
 chmod 755 /usr/sbin/ntpd-hotplug
 ntpd=/dormix/checks/ntpd
 
-# until_seen WHAT COMMAND...: polls COMMAND until it succeeds (60 s at most).
-until_seen() {
-  what=$1
-  shift
-  tries=600
-  until "$@"; do
-    tries=$((tries - 1))
-    [ "$tries" -gt 0 ] || { problem "$what: not seen in 60 s"; return 1; }
-    sleep 0.1
-  done
-}
-has_timerfd() {
-  for fd in "/proc/$1/fd"/*; do
-    [ "$(readlink "$fd")" = "anon_inode:[timerfd]" ] && return 0
-  done
-  return 1
-}
 # start_wait: a fresh boot's state (no mark, kernel unsynchronised), a
 # watcher that notes the step, and the checker waiting with a program that
 # notes its start.
