@@ -85,8 +85,8 @@ late_ms=$(($(uptime_ms) - started))
 timed_wait 60 /tmp/synced.out
 synced_ms=$elapsed_ms
 [ "$status" -eq 0 ] || problem "synchronised: status $status $(cat /tmp/synced.out)"
-grep -q 'the clock is synchronised' /tmp/synced.out || problem "synchronised: $(cat /tmp/synced.out)"
-[ "$synced_ms" -lt 1000 ] || problem "synchronised: returned after $synced_ms ms"
+# "At once" in the checker's own words: its time here is a figure.
+grep -q 'the kernel reports it (waited 0.000 s)' /tmp/synced.out || problem "synchronised: $(cat /tmp/synced.out)"
 
 # A stop during the wait ends it, and the program never runs.
 set_unsync 1
