@@ -164,10 +164,16 @@ stop_process() {
   kill "$1" 2>/dev/null
   wait "$1" 2>/dev/null
 }
+# start_responder OFFSET: the NTP server, bound before any client asks.
+start_responder() {
+  rm -f /tmp/responder.out
+  /dormix/checks/ntp_responder "$1" >/tmp/responder.out &
+  responder=$!
+  until_seen "the NTP responder" grep -qx answering /tmp/responder.out
+}
 
 # busybox ntpd as sysntpd starts it, an hour behind: it steps the clock.
-/dormix/checks/ntp_responder 3600 &
-responder=$!
+start_responder 3600
 start_wait
 "$ntpd" -n -N -S /usr/sbin/ntpd-hotplug -p 127.0.0.1 >/tmp/ntpd.log 2>&1 &
 client=$!
@@ -176,8 +182,7 @@ stop_process "$client"
 stop_process "$responder"
 
 # The same with the clock already right: no step, the stratum event's mark.
-/dormix/checks/ntp_responder 0 &
-responder=$!
+start_responder 0
 start_wait
 "$ntpd" -n -N -S /usr/sbin/ntpd-hotplug -p 127.0.0.1 >/tmp/ntpd.log 2>&1 &
 client=$!
@@ -195,8 +200,7 @@ timed_wait 1 /tmp/stale.out
 [ "$status" -eq 1 ] || problem "a stale mark ended the wait: $(cat /tmp/stale.out)"
 
 # busybox ntpd -q, once, an hour behind.
-/dormix/checks/ntp_responder 3600 &
-responder=$!
+start_responder 3600
 start_wait
 "$ntpd" -n -q -p 127.0.0.1 >/tmp/ntpd.log 2>&1 || problem "ntpd -q: $(cat /tmp/ntpd.log)"
 end_wait "ntpd -q, step to start" "it was stepped during the wait" /tmp/step.ms
