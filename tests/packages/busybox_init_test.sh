@@ -49,7 +49,7 @@ process_name() { sed -n 's/^Name:\t//p' "$root/proc/$1/status" 2>/dev/null; }
 # The sample leaves the module switched off: nothing starts, the log says so.
 expect start 0
 [[ -z $(daemon_pids)$(checker_pids) ]] || fail "started while switched off"
-grep -q 'dormix: not started: switched off: MOD_DORMIX_ENABLED reads 0' "$syslog" ||
+wait_for_log 'dormix: not started: switched off: MOD_DORMIX_ENABLED reads 0' ||
   fail "no log line about the switch: $(cat "$syslog")"
 expect status 3
 grep -q 'disabled' "$scratch/out" || fail "status does not say disabled"

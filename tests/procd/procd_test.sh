@@ -80,8 +80,8 @@ expect enabled 1
 
 # The sample leaves the module switched off: nothing sent, the log says why.
 expect start 0
-grep -q 'dormix: not started: switched off: MOD_DORMIX_ENABLED reads 0 in /opt/dormix/etc/settings; set MOD_DORMIX_ENABLED=1 to switch it on' \
-  "$syslog" || fail "start switched off logged: $(cat "$syslog")"
+wait_for_log 'dormix: not started: switched off: MOD_DORMIX_ENABLED reads 0 in /opt/dormix/etc/settings; set MOD_DORMIX_ENABLED=1 to switch it on' ||
+  fail "start switched off logged: $(cat "$syslog")"
 expect status 3
 grep -q '^disabled: switched off' "$scratch/out" || fail "status switched off: $(cat "$scratch/out")"
 
@@ -138,7 +138,7 @@ mv "$settings" "$scratch/settings"
 mkdir "$settings"
 for action in start reload; do
   expect "$action" 1
-  grep -q 'not started: /opt/dormix/etc/settings cannot be used' "$syslog" ||
+  wait_for_log 'not started: /opt/dormix/etc/settings cannot be used' ||
     fail "$action with unusable settings logged: $(cat "$syslog")"
 done
 rmdir "$settings"
@@ -147,7 +147,7 @@ mv "$scratch/settings" "$settings"
 # Switched off: a reload stops the daemon that runs.
 sed -i 's/^MOD_DORMIX_ENABLED=.*/MOD_DORMIX_ENABLED=0/' "$settings"
 expect reload 0 "stop dormix"
-grep -q 'dormix: stopped: switched off' "$syslog" || fail "reload switched off logged: $(cat "$syslog")"
+wait_for_log 'dormix: stopped: switched off' || fail "reload switched off logged: $(cat "$syslog")"
 expect reload 0
 grep -q 'Command failed' "$scratch/out" && fail "reload without a service: $(cat "$scratch/out")"
 

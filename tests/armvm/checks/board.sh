@@ -39,7 +39,8 @@ last_sleep_ms() {
 suspended_ms() { /dormix/checks/board_clocks; }
 successes() { cat /sys/power/suspend_stats/success; }
 alarm() { cat /sys/class/rtc/rtc0/wakealarm 2>/dev/null; }
-lines() { grep -c "$1" /tmp/messages; }
+# 0 before syslogd has written its first line.
+lines() { if [ -f /tmp/messages ]; then grep -c "$1" /tmp/messages; else echo 0; fi; }
 # wait_for_line TEXT COUNT: until syslog holds COUNT lines with TEXT (120 s at most).
 wait_for_line() {
   tries=0
@@ -60,7 +61,7 @@ expect_failure() {
   got=$?
   [ "$got" -eq "$status" ] || problem "$what: exit status $got, not $status"
   grep -q -- "$text" /tmp/lpm.err || problem "$what: stderr $(cat /tmp/lpm.err)"
-  sleep 0.2
+  wait_for_line "$text" $((before + 1))
   [ "$(lines "$text")" -gt "$before" ] || problem "$what: not in syslog"
   [ -z "$(alarm)" ] || problem "$what: RTC alarm left at $(alarm)"
   if [ -f /sys/class/misc/gpio/wake ] && [ "$(cat /sys/class/misc/gpio/wake)" != 0 ]; then
@@ -73,8 +74,14 @@ rm -f /opt/dormix/etc/lpm
 cp "$board/dormix-lpm" /usr/sbin/lpm
 cp "$board/dormix-status" /usr/bin/status
 # Stays for the rest of the guest's life, for lpm's line before the power-off.
+# Its socket bound, no line is lost: the kernel queues them until it reads.
 syslogd -n -O /tmp/messages &
-sleep 0.5
+tries=0
+until [ -S /dev/log ] || [ "$tries" -ge 600 ]; do
+  sleep 0.1
+  tries=$((tries + 1))
+done
+[ -S /dev/log ] || problem "syslogd: no /dev/log after 60 s"
 echo 0 >/sys/class/rtc/rtc0/wakealarm
 
 # Bad inputs, without the driver.
@@ -99,6 +106,7 @@ result bad_inputs "every malformed or impossible request refused, nothing armed"
 # RTC wake from the kernel's sleep state, lpm alone.
 state=$(cat /sys/power/state)
 success=$(successes)
+suspends=$(lines 'suspend (')
 before=$(suspended_ms)
 lpm -i 5
 status=$?
@@ -107,7 +115,7 @@ slept=$(($(last_sleep_ms) + frozen))
 [ "$status" -eq 0 ] || problem "lpm -i 5: exit status $status"
 [ "$(successes)" -eq $((success + 1)) ] || problem "suspend_stats/success $success -> $(successes)"
 [ "$slept" -ge 3000 ] && [ "$slept" -le 7000 ] || problem "suspended $slept ms (boottime-monotonic +$frozen ms) for a 5 s alarm"
-sleep 0.2
+wait_for_line 'suspend (' $((suspends + 1))
 logged=$(grep 'suspend (' /tmp/messages | tail -n 1)
 case $logged in *"woken by the RTC alarm after"*) ;; *) problem "log: $logged" ;; esac
 [ -z "$(alarm)" ] || problem "alarm left at $(alarm)"
@@ -152,7 +160,7 @@ if [ -f "$modules/dormix_gpio.ko" ] && [ -f "$modules/dormix_testchip.ko" ]; the
   hooks=$(tr '\n' ',' </tmp/hooks.log)
   [ "$status" -eq 0 ] || problem "soft -i 2: exit status $status"
   [ "$hooks" = "radios sleep,leds sleep,leds wake,radios wake," ] || problem "soft hooks: $hooks"
-  sleep 0.2
+  wait_for_line 'soft: woken by the timer after 2 s' 1
   grep -q 'soft: woken by the timer after 2 s' /tmp/messages || problem "soft timer: $(grep soft: /tmp/messages)"
   rm -f /tmp/hooks.log
   timeout 60 lpm -b &
@@ -166,7 +174,7 @@ if [ -f "$modules/dormix_gpio.ko" ] && [ -f "$modules/dormix_testchip.ko" ]; the
   wait "$waiting"
   status=$?
   [ "$status" -eq 0 ] || problem "soft -b: exit status $status"
-  sleep 0.2
+  wait_for_line 'soft: woken by input 0 after' 1
   grep -q 'soft: woken by input 0 after' /tmp/messages || problem "soft input: $(grep soft: /tmp/messages)"
   [ "$(cat /sys/class/misc/gpio/wake)" = 0 ] || problem "soft: inputs left armed"
   result soft "hooks radios, leds, then undone; ended by the timer and by input 0"
@@ -209,7 +217,10 @@ if [ -f "$modules/dormix_gpio.ko" ] && [ -f "$modules/dormix_testchip.ko" ]; the
     frozen=$(($(suspended_ms) - before))
     slept=$(($(last_sleep_ms) + frozen))
     [ "$(successes)" -eq $((success + 1)) ] || problem "suspend_stats/success $success -> $(successes)"
-    [ "$slept" -ge 3000 ] && [ "$slept" -le 7000 ] || problem "suspended $slept ms for a pulse after 5 s"
+    # The host pulses 5 s after it has read the entry off the console, and
+    # how much later depends on the host's load: the log names the wake's
+    # source, and it must come before the RTC alarm's 20 s.
+    [ "$slept" -ge 3000 ] && [ "$slept" -lt 20000 ] || problem "suspended $slept ms for a pulse after 5 s"
     logged=$(grep 'suspend (' /tmp/messages | tail -n 1)
     case $logged in *"woken by input 1 after"*) ;; *) problem "log: $logged" ;; esac
     [ -z "$(alarm)" ] || problem "alarm left at $(alarm)"
@@ -231,10 +242,18 @@ cat >/tmp/poweroff-check <<'CHECK'
 #!/bin/sh
 # Run by lpm in place of the kernel's power-off: judges what lpm did first.
 problems=""
+now=$(cat /sys/class/rtc/rtc0/since_epoch)
 alarm=$(cat /sys/class/rtc/rtc0/wakealarm)
+# Set 20 s ahead at some time between the final act's start and now.
 expected=$(($(cat /tmp/poweroff-started) + 20))
-[ "$alarm" -ge "$expected" ] && [ "$alarm" -le $((expected + 1)) ] || problems="$problems; alarm $alarm, expected $expected"
-sleep 0.3
+[ "$alarm" -ge "$expected" ] && [ "$alarm" -le $((now + 20)) ] ||
+  problems="$problems; alarm $alarm, expected $expected to $((now + 20))"
+# lpm logged before it ran this; syslogd writes the line when it gets to it.
+tries=0
+until grep -q 'poweroff: wake-up by the RTC alarm at' /tmp/messages || [ "$tries" -ge 300 ]; do
+  sleep 0.1
+  tries=$((tries + 1))
+done
 logged=$(grep 'poweroff: wake-up by the RTC alarm at' /tmp/messages)
 when=$(date -u -d "@$alarm" '+%Y-%m-%d %H:%M:%S UTC')
 case $logged in *"at $when (20 s; read back from /dev/rtc0)"*) ;; *) problems="$problems; log: $logged, alarm $when" ;; esac

@@ -31,6 +31,27 @@ timed_wait() {
   elapsed_ms=$(($(uptime_ms) - started))
 }
 
+# until_seen WHAT COMMAND...: polls COMMAND until it succeeds (60 s at most).
+until_seen() {
+  what=$1
+  shift
+  tries=600
+  until "$@"; do
+    tries=$((tries - 1))
+    [ "$tries" -gt 0 ] || { problem "$what: not seen in 60 s"; return 1; }
+    sleep 0.1
+  done
+}
+has_timerfd() {
+  for fd in "/proc/$1/fd"/*; do
+    [ "$(readlink "$fd")" = "anon_inode:[timerfd]" ] && return 0
+  done
+  return 1
+}
+# is_waiting PID: the checker has armed its step timer and sleeps in its
+# poll on it, which it enters only after its first look at the clock.
+is_waiting() { has_timerfd "$1" && grep -q '^State:.S' "/proc/$1/status"; }
+
 # Unsynchronised, a bound of 2 s: status 1 and the message, after 2 s or more.
 set_unsync 1
 timed_wait 2 /tmp/wait.out
@@ -51,7 +72,7 @@ grep -qx "pid $checker" /tmp/exec.out || problem "program after the bound: $(cat
 # Synchronised during the wait: it returns with status 0 before its bound.
 "$check" 60 >/tmp/late.out 2>&1 &
 waiting=$!
-sleep 2
+until_seen "the checker's wait" is_waiting "$waiting"
 set_unsync 0
 started=$(uptime_ms)
 wait "$waiting"
@@ -64,14 +85,14 @@ late_ms=$(($(uptime_ms) - started))
 timed_wait 60 /tmp/synced.out
 synced_ms=$elapsed_ms
 [ "$status" -eq 0 ] || problem "synchronised: status $status $(cat /tmp/synced.out)"
-grep -q 'the clock is synchronised' /tmp/synced.out || problem "synchronised: $(cat /tmp/synced.out)"
-[ "$synced_ms" -lt 1000 ] || problem "synchronised: returned after $synced_ms ms"
+# "At once" in the checker's own words: its time here is a figure.
+grep -q 'the kernel reports it (waited 0.000 s)' /tmp/synced.out || problem "synchronised: $(cat /tmp/synced.out)"
 
 # A stop during the wait ends it, and the program never runs.
 set_unsync 1
 "$check" 60 /bin/touch /tmp/ran >/dev/null 2>&1 &
 waiting=$!
-sleep 1
+until_seen "the checker's wait before the stop" is_waiting "$waiting"
 kill -TERM "$waiting"
 wait "$waiting"
 status=$?
@@ -85,7 +106,10 @@ figures="$figures synced during the wait: status 0 after $late_ms ms; synced: st
 
 # The NTP clients. The guest's loopback carries the only packets. The
 # board check's syslogd writes /tmp/messages; without it, one of our own.
-pidof syslogd >/dev/null || { syslogd -n -O /tmp/messages & sleep 0.5; }
+pidof syslogd >/dev/null || {
+  syslogd -n -O /tmp/messages &
+  until_seen "syslogd's socket" test -S /dev/log
+}
 ifconfig lo 127.0.0.1 up || problem "cannot bring up the loopback"
 clock_started_s=$(date +%s)
 clock_started_ms=$(/dormix/checks/clock_status now)
@@ -100,23 +124,6 @@ printf '%s\n' '#!/bin/sh' '[ "$1" = stratum ] || exit 0' \
 chmod 755 /usr/sbin/ntpd-hotplug
 ntpd=/dormix/checks/ntpd
 
-# until_seen WHAT COMMAND...: polls COMMAND until it succeeds (60 s at most).
-until_seen() {
-  what=$1
-  shift
-  tries=600
-  until "$@"; do
-    tries=$((tries - 1))
-    [ "$tries" -gt 0 ] || { problem "$what: not seen in 60 s"; return 1; }
-    sleep 0.1
-  done
-}
-has_timerfd() {
-  for fd in "/proc/$1/fd"/*; do
-    [ "$(readlink "$fd")" = "anon_inode:[timerfd]" ] && return 0
-  done
-  return 1
-}
 # start_wait: a fresh boot's state (no mark, kernel unsynchronised), a
 # watcher that notes the step, and the checker waiting with a program that
 # notes its start.
@@ -157,10 +164,16 @@ stop_process() {
   kill "$1" 2>/dev/null
   wait "$1" 2>/dev/null
 }
+# start_responder OFFSET: the NTP server, bound before any client asks.
+start_responder() {
+  rm -f /tmp/responder.out
+  /dormix/checks/ntp_responder "$1" >/tmp/responder.out &
+  responder=$!
+  until_seen "the NTP responder" grep -qx answering /tmp/responder.out
+}
 
 # busybox ntpd as sysntpd starts it, an hour behind: it steps the clock.
-/dormix/checks/ntp_responder 3600 &
-responder=$!
+start_responder 3600
 start_wait
 "$ntpd" -n -N -S /usr/sbin/ntpd-hotplug -p 127.0.0.1 >/tmp/ntpd.log 2>&1 &
 client=$!
@@ -169,8 +182,7 @@ stop_process "$client"
 stop_process "$responder"
 
 # The same with the clock already right: no step, the stratum event's mark.
-/dormix/checks/ntp_responder 0 &
-responder=$!
+start_responder 0
 start_wait
 "$ntpd" -n -N -S /usr/sbin/ntpd-hotplug -p 127.0.0.1 >/tmp/ntpd.log 2>&1 &
 client=$!
@@ -188,8 +200,7 @@ timed_wait 1 /tmp/stale.out
 [ "$status" -eq 1 ] || problem "a stale mark ended the wait: $(cat /tmp/stale.out)"
 
 # busybox ntpd -q, once, an hour behind.
-/dormix/checks/ntp_responder 3600 &
-responder=$!
+start_responder 3600
 start_wait
 "$ntpd" -n -q -p 127.0.0.1 >/tmp/ntpd.log 2>&1 || problem "ntpd -q: $(cat /tmp/ntpd.log)"
 end_wait "ntpd -q, step to start" "it was stepped during the wait" /tmp/step.ms

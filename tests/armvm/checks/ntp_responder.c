@@ -2,7 +2,8 @@
 // loopback (127.0.0.1:123) that answers every client with a fixed true time:
 // the wall clock at its start plus OFFSET seconds, advanced on
 // CLOCK_MONOTONIC, so that it stays true when a client steps the clock.
-// Usage: ntp_responder OFFSET_SECONDS   (runs until killed)
+// Usage: ntp_responder OFFSET_SECONDS   (runs until killed; prints "answering"
+// once bound)
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <stdint.h>
@@ -53,6 +54,9 @@ int main(int argc, char** argv) {
     perror("ntp_responder: bind 127.0.0.1:123");
     return 1;
   }
+  // Ready once this line is out: the caller waits for it before a client asks.
+  printf("answering\n");
+  fflush(stdout);
   for (;;) {
     unsigned char packet[128];
     struct sockaddr_in client;
