@@ -128,9 +128,10 @@ host_mirror() {
 # e.g. its 6.12 kernels) through a private source list, lists and caches in
 # DORMIX_BACKPORTS_APT (default /var/cache/dormix-backports-apt), for the
 # host's architecture and armhf, arm64 and amd64, whatever dpkg's foreign
-# architectures are. The mirror and its key are host_mirror's; nothing of the host's apt configuration or state changes. The lists are
-# fetched on first use and again when older than 6 hours (the older ones
-# serve if that fails).
+# architectures are. The mirror and its key are host_mirror's; nothing of
+# the host's apt configuration or state changes. The lists are fetched on
+# first use and again when older than 6 hours (the older ones serve if that
+# fails).
 # Usage: backports_apt apt-get|apt-cache ARGUMENT...
 # e.g.   backports_apt apt-cache policy linux-image-arm64:arm64
 backports_apt() {
